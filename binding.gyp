@@ -1,0 +1,30 @@
+{
+  "variables": {
+    "sanitize%": ""
+  },
+  "target_defaults": {
+    "cflags_cc!": ["-fno-exceptions", "-std=gnu++17", "-std=gnu++20"],
+    "cflags_cc": ["-std=c++17", "-fexceptions", "-Wall", "-Wextra", "-fvisibility=hidden",
+                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor)"],
+    "cflags": ["-Wall", "-Wextra", "-fvisibility=hidden"],
+    "defines": ["NAPI_CPP_EXCEPTIONS", "NAPI_VERSION=8"],
+    "include_dirs": [
+      "<!(node -p \"require('node-addon-api').include_dir\")",
+      "src/nativeui",
+      "src/addon"
+    ],
+    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor)", "-llodepng", "-lpthread"],
+    "conditions": [
+      ["sanitize=='address'", {
+        "cflags_cc+": ["-fsanitize=address,undefined", "-fno-omit-frame-pointer"],
+        "ldflags+": ["-fsanitize=address,undefined"]
+      }]
+    ]
+  },
+  "targets": [
+    {
+      "target_name": "nativeUIWrapper",
+      "sources": ["<!@(find src/addon src/nativeui -name '*.cpp' | sort)"]
+    }
+  ]
+}

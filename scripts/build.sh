@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds build/Release/nativeUIWrapper.node against the headers of the installed Node.js, so
+# node-gyp downloads nothing. Extra arguments go to node-gyp (e.g. --sanitize=address).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+nodedir=$(node -p 'require("path").resolve(process.execPath, "../..")')
+if [ ! -f "$nodedir/include/node/node_api.h" ]; then
+  echo "build: no Node.js headers under $nodedir/include/node" >&2
+  exit 1
+fi
+gyp=node_modules/.bin/node-gyp
+exec "$gyp" rebuild --nodedir="$nodedir" -j 2 "$@"

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need and is not there yet: Debian packages
+# (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+packages=(
+  g++ make python3 pkg-config cmake libgtest-dev
+  libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
+  fonts-cantarell
+  xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
+  xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
+)
+command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# npm packages, without running our own install script (the build is a step of its own).
+if [ ! -d node_modules ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  echo "setup: installing npm packages"
+  npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
+fi

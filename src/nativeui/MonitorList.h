@@ -1,0 +1,55 @@
+// The monitors of the X display as a flat list; a monitor's position in the list is the id that
+// callers pass to NativeUIController::showControlBar.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "XHandles.h"
+
+namespace NativeUI {
+
+// One active CRTC in root-window pixels. width and height are never 0 in a listed entry;
+// rotation carries the CRTC's XRandR Rotation bits unchanged.
+struct MonitorInfo {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t rotation = 0;
+
+  bool operator==(const MonitorInfo& other) const {
+    return x == other.x && y == other.y && width == other.width && height == other.height &&
+           rotation == other.rotation;
+  }
+};
+
+// Reads the CRTCs of every X screen through a connection of its own (never the controller's).
+// One thread at a time. The list is screen order, then the server's CRTC order: mirrored CRTCs
+// are two equal entries, and nothing is sorted or merged.
+class MonitorLayout {
+ public:
+  MonitorLayout() = default;
+  MonitorLayout(const MonitorLayout&) = delete;
+  MonitorLayout& operator=(const MonitorLayout&) = delete;
+
+  // Opens the connection on first use and watches the root window for reconfiguration.
+  // Without an X server the connection stays closed and every list is empty.
+  void init();
+  // Drains the connection's pending events; rebuilds when forced or when one of them was a
+  // ConfigureNotify of the root window.
+  void refreshList(bool force);
+  // Never blocks beyond the X round trips and never fails: an empty list means no usable
+  // monitor (no server, no RandR, no resources, no active CRTC).
+  std::vector<MonitorInfo> getMonitorList();
+
+ private:
+  void appendScreenMonitors(int screen);
+
+  DisplayPtr _display;
+  int32_t _screenWidth = 0;
+  int32_t _screenHeight = 0;
+  std::vector<MonitorInfo> _monitors;
+};
+
+}  // namespace NativeUI

@@ -1,0 +1,84 @@
+// The five child windows of the control bar: the table that describes them, and the window
+// classes that draw them. Everything here runs on the controller's UI thread, except
+// setChildControlBarText, which the JavaScript thread calls before a showing starts.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrender.h>
+
+#include <cstdint>
+#include <string>
+
+#include "NativeUIControllerCallback.h"
+
+namespace NativeUI {
+
+// Identity of a child and its place in the bar, left to right.
+enum class WindowOrder : int32_t {
+  LeftDragHandle = 1,
+  SharingText = 2,
+  StopIcon = 3,
+  StopSharingText = 4,
+  RightDragHandle = 5,
+};
+
+enum class ChildWindowType : int32_t { Text = 0, Image = 1 };
+
+enum class CursorKind : int32_t { Default = 0, Hand = 1, HorizontalResize = 2 };
+
+enum class ChildAlignment : int32_t { Left = 0, Center = 2 };
+
+struct ChildWinInfo {
+  WindowOrder order;
+  ChildWindowType type;
+  std::string text;
+  std::string customText;  // shown instead of text when non-empty
+  std::string imageName;
+  CursorKind cursor;
+  int32_t paddingLeft;
+  int32_t paddingRight;
+  bool clickable;
+  ChildAlignment alignment;
+  XRenderColor textColor;
+  unsigned long backgroundColor;  // 0xAARRGGBB on the 32-bit TrueColor visual
+};
+
+constexpr int kChildWindowCount = 5;
+
+// The bar's children in left-to-right order. Only customText ever changes, and only through
+// setChildControlBarText.
+extern ChildWinInfo ChildControlBarWins[kChildWindowCount];
+
+// Replaces the custom text of the row(s) with this order; an unknown order changes nothing.
+// Must not run while a UI thread builds the bar.
+void setChildControlBarText(WindowOrder order, const std::string& text);
+
+// Base of the child windows. Owns its X window and colormap; the display and the log sink are
+// borrowed from the controller.
+class NativeChildWindow {
+ public:
+  NativeChildWindow(Display* display, const ChildWinInfo& info,
+                    NativeUIControllerCallback* callback);
+  NativeChildWindow(const NativeChildWindow&) = delete;
+  NativeChildWindow& operator=(const NativeChildWindow&) = delete;
+  virtual ~NativeChildWindow();
+
+  virtual bool createChildWindow(Window root, Window parent, XRectangle rect,
+                                 unsigned long borderPixel, unsigned long backgroundPixel);
+  virtual bool destroyChildWindow();
+  virtual void getContentSize(unsigned long& width, unsigned long& height) = 0;
+  virtual void draw() = 0;
+
+  Window window() const { return _window; }
+
+ protected:
+  Display* _display;
+  ChildWinInfo _info;
+  Window _window = 0;
+  XRectangle _rectWin{};
+  NativeUIControllerCallback* _callback;
+  XVisualInfo _visualInfo{};
+  Colormap _colormap = 0;
+};
+
+}  // namespace NativeUI

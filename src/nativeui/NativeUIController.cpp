@@ -1,0 +1,127 @@
+#include "NativeUIController.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+namespace NativeUI {
+
+NativeUIController::NativeUIController(NativeUIControllerCallback* callback)
+    : _display(XOpenDisplay(nullptr)), _callback(callback) {
+  // A failed connection is reported by the UI thread when a showing starts.
+  printf("%s:%p\n", "NativeUIController", static_cast<void*>(this));
+  fflush(stdout);
+}
+
+NativeUIController::~NativeUIController() {
+  std::cout << "~NativeUIController" << std::endl;
+  hideControlBar();
+  _errorSuppressor.reset();  // left installed by a showing that failed before its event loop
+  _childWindows.clear();     // their X resources need the display, so before it closes
+  _windowOrders.clear();
+  if (_font) XftFontClose(_display.get(), _font);
+  _font = nullptr;
+  _display.reset();
+  std::cout << "~NativeUIController" << ": Completed" << std::endl;
+  printf("%s:%p\n", "~NativeUIController", static_cast<void*>(this));
+  fflush(stdout);
+}
+
+void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
+  _callback.store(callback);
+}
+
+bool NativeUIController::isVisible() const { return _visible.load(); }
+
+bool NativeUIController::showControlBar(unsigned int monitorIndex) {
+  callback()->onLog(LogType::Log, "%s", "showControlBar");
+  std::vector<MonitorInfo> monitors;
+  {
+    MonitorLayout layout;
+    monitors = layout.getMonitorList();
+  }
+  if (monitorIndex >= monitors.size()) return false;
+
+  if (_thread && _thread->joinable()) {
+    if (static_cast<int64_t>(monitorIndex) == _monitorIndex) {
+      if (!_threadEnded.load()) return true;
+      // The thread ended by itself (a failed build, or someone else destroyed the border
+      // window): saying "already shown" would report success for a bar that is not there.
+      joinUIThread();
+    } else {
+      hideControlBar();
+    }
+  }
+
+  _monitorIndex = static_cast<int32_t>(monitorIndex);
+  _monitor = monitors[monitorIndex];
+  callback()->onLog(LogType::Log,
+                    "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
+                    "showControlBar", _monitor.x, _monitor.y, _monitor.width, _monitor.height);
+  startUIThread();
+  callback()->onLog(LogType::Log, "%s: Completed", "showControlBar");
+  return true;
+}
+
+void NativeUIController::startUIThread() {
+  // Owned by this thread from here until after the join; the UI thread only reads from it.
+  // A failure leaves both ends -1 and the UI thread reports it when its loop starts.
+  if (pipe2(_exitPipe, O_CLOEXEC) != 0) {
+    _exitPipe[0] = -1;
+    _exitPipe[1] = -1;
+  }
+  _threadEnded.store(false);
+  _thread = std::make_unique<std::thread>([this] {
+    pthread_setname_np(pthread_self(), "nativeui");
+    createWindows();
+    _visible.store(false);
+    _threadEnded.store(true);
+  });
+}
+
+void NativeUIController::joinUIThread() {
+  _thread->join();
+  closeExitPipe();
+  _threadEnded.store(false);
+}
+
+void NativeUIController::closeExitPipe() {
+  for (int& end : _exitPipe) {
+    if (end != -1) close(end);
+    end = -1;
+  }
+}
+
+bool NativeUIController::hideControlBar() {
+  callback()->onLog(LogType::Log, "%s", "hideControlBar");
+  _exitRequested.store(true);
+  if (_thread && _thread->joinable()) {
+    if (_thread->get_id() != std::this_thread::get_id()) {
+      if (_exitPipe[1] != -1) {
+        ssize_t written;
+        do {
+          written = write(_exitPipe[1], "1", 1);
+        } while (written < 0 && errno == EINTR);
+        if (written != 1) {
+          callback()->onLog(LogType::Error,
+                            "%s: write to pipe failed, possible dangling window thread!",
+                            "hideControlBar");
+        }
+      }
+      joinUIThread();
+      _exitRequested.store(false);
+    }
+    // On the UI thread itself the request stays set; its loop acts on it at the next check.
+  } else {
+    _exitRequested.store(false);
+  }
+  _monitorIndex = -1;
+  callback()->onLog(LogType::Log, "%s: Completed", "hideControlBar");
+  return true;
+}
+
+}  // namespace NativeUI

@@ -1,0 +1,102 @@
+// The native core: one controller per process, one UI thread per showing of the bar.
+//
+// Threads. The owner thread (the JavaScript thread in the add-on) constructs the controller and
+// calls every public operation. showControlBar starts a UI thread that builds the border window
+// and the control bar on the controller's own X connection and runs the event loop; only that
+// thread touches the connection while it runs. hideControlBar sets _exitRequested, writes one
+// byte into the exit pipe and joins the thread.
+//
+// The exit pipe lives entirely on the owner thread: it is created before the UI thread starts
+// and closed only after the join, so the byte can never go to a descriptor that was closed and
+// reused. The UI thread only reads from it.
+//
+// Start reading at showControlBar, then createWindows (the UI thread's entry point).
+#pragma once
+
+#include <X11/Xft/Xft.h>
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "MonitorList.h"
+#include "NativeChildWindows.h"
+#include "NativeUIControllerCallback.h"
+#include "XHandles.h"
+
+namespace NativeUI {
+
+// Installs a process-wide X error handler that prints each error and ignores it, for the life of
+// the object; the previous handler comes back in the destructor. Flushes and syncs on both ends
+// so that the errors of the requests made inside the scope reach this handler.
+class XErrorSuppressor {
+ public:
+  explicit XErrorSuppressor(Display* display);
+  ~XErrorSuppressor();
+  XErrorSuppressor(const XErrorSuppressor&) = delete;
+  XErrorSuppressor& operator=(const XErrorSuppressor&) = delete;
+
+  static int ErrorHandler(Display* display, XErrorEvent* event);
+
+ private:
+  Display* _display;
+  XErrorHandler _previousHandler;
+};
+
+class NativeUIController {
+ public:
+  // callback must not be null; it is borrowed, never deleted.
+  explicit NativeUIController(NativeUIControllerCallback* callback);
+  ~NativeUIController();
+  NativeUIController(const NativeUIController&) = delete;
+  NativeUIController& operator=(const NativeUIController&) = delete;
+
+  // Owner thread only, for all four.
+  void updateCallback(NativeUIControllerCallback* callback);
+  // false: monitorIndex is not below the number of monitors. true: a UI thread for that monitor
+  // was started or already runs; visibility is reported later through onWindowShown.
+  bool showControlBar(unsigned int monitorIndex);
+  // Always true. On any thread but the UI thread it returns after the UI thread has ended.
+  bool hideControlBar();
+  bool isVisible() const;
+
+ private:
+  NativeUIControllerCallback* callback() const { return _callback.load(); }
+  void startUIThread();
+  void joinUIThread();
+  void closeExitPipe();
+
+  // The UI thread.
+  bool createWindows();
+  bool initControlBar();
+  bool initFont();
+  bool runNativeUIControllerThread();
+
+  int32_t _monitorIndex = -1;
+  Window _borderWindow = 0;
+  MonitorInfo _monitor;
+  DisplayPtr _display;
+  std::unique_ptr<std::thread> _thread;
+  std::atomic<bool> _exitRequested{false};
+  std::atomic<NativeUIControllerCallback*> _callback;
+  std::atomic<bool> _visible{false};
+  XRectangle _workArea{};
+  Window _controlBarWindow = 0;
+  XftFont* _font = nullptr;
+  std::map<WindowOrder, std::unique_ptr<NativeChildWindow>> _childWindows;
+  std::map<Window, WindowOrder> _windowOrders;
+  Window _rootWindow = 0;
+  int32_t _barWidth = 0;
+  int32_t _barHeight = 0;
+  int _exitPipe[2] = {-1, -1};
+  std::unique_ptr<XErrorSuppressor> _errorSuppressor;
+  int32_t _cornerRadius = 4;
+  // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
+  // itself (a failed build, the border window destroyed by someone else) from one that runs.
+  std::atomic<bool> _threadEnded{false};
+};
+
+}  // namespace NativeUI

@@ -1,0 +1,95 @@
+// A report sink that records every report in order, for tests, and lets a test wait for one.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "NativeUIControllerCallback.h"
+
+namespace testing_x {
+
+struct Report {
+  std::string kind;    // "shown", "hidden", "stop" or "log"
+  NativeUI::LogType type = NativeUI::LogType::Log;
+  std::string format;  // the format as given, for log reports
+  std::string text;    // the formatted line, for log reports
+};
+
+class RecordingCallback : public NativeUI::NativeUIControllerCallback {
+ public:
+  void onWindowShown() override { add({"shown", NativeUI::LogType::Log, "", ""}); }
+  void onWindowHidden() override { add({"hidden", NativeUI::LogType::Log, "", ""}); }
+  void onStopScreenShareClicked() override { add({"stop", NativeUI::LogType::Log, "", ""}); }
+  void onLog(NativeUI::LogType type, const char* format, ...) override
+      __attribute__((format(printf, 3, 4))) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    add({"log", type, format, text});
+  }
+
+  std::vector<Report> reports() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _reports;
+  }
+  // The formatted log lines, in order.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const Report& r : reports()) {
+      if (r.kind == "log") out.push_back(r.text);
+    }
+    return out;
+  }
+  int count(const std::string& kind) const {
+    int n = 0;
+    for (const Report& r : reports()) n += r.kind == kind;
+    return n;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _reports.clear();
+  }
+  // Waits until `kind` has been reported at least n times; false on timeout.
+  bool waitFor(const std::string& kind, int n = 1,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, timeout, [&] {
+      int seen = 0;
+      for (const Report& r : _reports) seen += r.kind == kind;
+      return seen >= n;
+    });
+  }
+  // Waits for a log line with exactly this text.
+  bool waitForLine(const std::string& text,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, timeout, [&] {
+      for (const Report& r : _reports) {
+        if (r.kind == "log" && r.text == text) return true;
+      }
+      return false;
+    });
+  }
+
+ private:
+  void add(Report report) {
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      _reports.push_back(std::move(report));
+    }
+    _changed.notify_all();
+  }
+
+  mutable std::mutex _mutex;
+  std::condition_variable _changed;
+  std::vector<Report> _reports;
+};
+
+}  // namespace testing_x
