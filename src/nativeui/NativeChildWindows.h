@@ -4,6 +4,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/Xft/Xft.h>
 #include <X11/extensions/Xrender.h>
 
 #include <cstdint>
@@ -79,6 +80,61 @@ class NativeChildWindow {
   NativeUIControllerCallback* _callback;
   XVisualInfo _visualInfo{};
   Colormap _colormap = 0;
+};
+
+// One line of UTF-8 text drawn with Xft in the controller's font (borrowed; it must outlive the
+// window). The text is measured once, at construction.
+class TextWindow : public NativeChildWindow {
+ public:
+  TextWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
+             XftFont* font);
+  ~TextWindow() override;
+
+  bool createChildWindow(Window root, Window parent, XRectangle rect, unsigned long borderPixel,
+                         unsigned long backgroundPixel) override;
+  bool destroyChildWindow() override;
+  void getContentSize(unsigned long& width, unsigned long& height) override;
+  void draw() override;
+
+  // customText when it is set, else text.
+  const std::string& getText() const;
+
+ private:
+  void initLocal();
+
+  XftFont* _xfont;
+  XGlyphInfo _extent{};
+  XftDraw* _xftDraw = nullptr;
+  XftColor _xftColor{};
+};
+
+// One embedded PNG icon, decoded at construction and copied into the window on every exposure;
+// the drag grips paint it twice, 3 pixels apart.
+class PngWindow : public NativeChildWindow {
+ public:
+  PngWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
+            unsigned char* pngData, unsigned long pngDataLength);
+  ~PngWindow() override;
+
+  bool createChildWindow(Window root, Window parent, XRectangle rect, unsigned long borderPixel,
+                         unsigned long backgroundPixel) override;
+  bool destroyChildWindow() override;
+  void getContentSize(unsigned long& width, unsigned long& height) override;
+  void draw() override;
+
+ private:
+  void initLocal();
+  void releaseImageData();
+
+  unsigned char* _imageData = nullptr;
+  unsigned int _imageWidth = 0;
+  unsigned int _imageHeight = 0;
+  int _bytesPerLine = 0;
+  XImage* _image = nullptr;
+  GC _gc = 0;
+  XGCValues _gcValues{};
+  unsigned char* _pngData;
+  unsigned long _pngDataLength;
 };
 
 }  // namespace NativeUI

@@ -1,0 +1,45 @@
+// Free functions over Xlib: window-manager hints and properties, window shapes, the Linux
+// distribution name, and the embedded PNG icons. Each takes the caller's Display* first and the
+// window second, keeps no state, owns nothing beyond the call and never flushes the connection
+// (callers sync where they need to). Called on the controller's UI thread.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <string>
+
+#include "MonitorList.h"
+
+namespace NativeUI {
+
+// Window-manager hints and properties.
+void setAlwaysOnTop(Display* display, Window window, Window root);
+void keepWindowAlwaysTop(Display* display, Window window, Window unused);
+void removeTitleBar(Display* display, Window window, Window unused);
+void setFullScreen(Display* display, Window window);
+void setWindowFixedSize(Display* display, Window window, int width, int height);
+// Leaves `area` unchanged when _NET_WORKAREA is missing, of another type or shorter than 4.
+void getWorkArea(Display* display, Window root, XRectangle& area);
+void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y);
+// false when the window cannot be queried (it no longer exists).
+bool getWindowParent(Display* display, Window window, Window& parent, Window& root);
+void wmNoDecorations(Display* display, Window unused, Window transientFor, Window window);
+void setZELNativeUIWindowType(Display* display, Window window);
+void setZELNativeUIWindowTypeIgnore(Display* display, Window window);
+
+// Shapes.
+void setWindowShape(Display* display, Window window, const MonitorInfo& monitor);
+void setCurvedBorder(Display* display, Window window, int width, int height, int radius);
+
+// A short name of the running distribution, detected once per process; never fails
+// ("Unknown Linux"). Not safe for concurrent first calls.
+std::string getLinuxOSDistribution();
+
+// The embedded icon of that file name, or null with length 0. The bytes are static.
+unsigned char* getPngImageFileData(const std::string& name, unsigned long& length);
+// Decodes to 8-bit RGBA; the caller owns *pixels (malloc). Returns the decoder's error, 0 on
+// success.
+unsigned int loadPng(const unsigned char* data, unsigned long length, unsigned char** pixels,
+                     unsigned int* width, unsigned int* height);
+
+}  // namespace NativeUI
