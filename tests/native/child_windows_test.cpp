@@ -1,11 +1,11 @@
 // The bar's child windows on real servers: what they measure, log, select and show, the cursor
 // the server displays over them, the pixels they paint, and the resources they give back.
-// gtest before Xlib: Xlib's macros (None, Bool) break gtest's templates.
+#include <gtest/gtest.h>
+// Xlib after gtest: Xlib's macros (None, Bool) break gtest's templates.
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
