@@ -436,7 +436,7 @@ TEST_P(IconDrawing, IconIsPaintedExactlyWhereTheLayoutPutsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Icons, IconDrawing,
+    BarIcons, IconDrawing,
     ::testing::Values(
         IconPixels{WindowOrder::LeftDragHandle, {8, 9, 11, 12}, 5, 18, kHalfWhite, kGreen},
         IconPixels{WindowOrder::StopIcon, {10, 11, 12, 13, 14, 15}, 9, 14, kWhite, kRed},
