@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -414,6 +415,10 @@ struct IconPixels {
   int top, bottom;           // painted rows, inclusive
   unsigned long painted, background;
 };
+
+void PrintTo(const IconPixels& pixels, std::ostream* out) {
+  *out << "row " << static_cast<int>(pixels.order);
+}
 
 class IconDrawing : public ChildWindows, public ::testing::WithParamInterface<IconPixels> {};
 
