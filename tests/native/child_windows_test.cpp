@@ -262,6 +262,7 @@ TEST_F(ChildWindows, UnknownIconIsOnlyPaddingAndPaintsNothing) {
   const unsigned long before = XNextRequest(d());
   window.draw();
   EXPECT_EQ(XNextRequest(d()), before);
+  EXPECT_EQ(callback.lines().size(), 2u);  // only creation's two lines
 }
 
 // ---- creation: masks, visual, cursors
