@@ -8,6 +8,9 @@ void MonitorLayout::init() {
   if (_display) return;
   _display.reset(XOpenDisplay(nullptr));
   if (!_display) return;
+  // Xlib's default would exit() the host process if the server went away mid-listing; the
+  // calls then simply fail and the list comes out short or empty.
+  XSetIOErrorExitHandler(_display.get(), [](Display*, void*) {}, nullptr);
   XSelectInput(_display.get(), DefaultRootWindow(_display.get()), StructureNotifyMask);
 }
 

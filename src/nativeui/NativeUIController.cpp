@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -11,8 +12,8 @@
 namespace NativeUI {
 
 NativeUIController::NativeUIController(NativeUIControllerCallback* callback)
-    : _display(XOpenDisplay(nullptr)), _callback(callback) {
-  // A failed connection is reported by the UI thread when a showing starts.
+    : _callback(callback) {
+  connect();  // a failed connection is reported by the UI thread when a showing starts
   printf("%s:%p\n", "NativeUIController", static_cast<void*>(this));
   fflush(stdout);
 }
@@ -29,6 +30,30 @@ NativeUIController::~NativeUIController() {
   std::cout << "~NativeUIController" << ": Completed" << std::endl;
   printf("%s:%p\n", "~NativeUIController", static_cast<void*>(this));
   fflush(stdout);
+}
+
+void NativeUIController::connect() {
+  _display.reset(XOpenDisplay(nullptr));
+  // Xlib's default would exit() the host process when the server goes away or another client
+  // kills our connection.
+  if (_display) XSetIOErrorExitHandler(_display.get(), &NativeUIController::onConnectionLost, this);
+  _connectionLost.store(false);
+}
+
+void NativeUIController::onConnectionLost(Display*, void* controller) {
+  static_cast<NativeUIController*>(controller)->_connectionLost.store(true);
+}
+
+// Owner thread, no UI thread running. Everything that belongs to the dead connection goes with
+// it; the font is opened again by the next build.
+void NativeUIController::reconnectIfLost() {
+  if (!_connectionLost.load() && _display) return;
+  _errorSuppressor.reset();
+  _childWindows.clear();
+  _windowOrders.clear();
+  if (_font && _display) XftFontClose(_display.get(), _font);
+  _font = nullptr;
+  connect();
 }
 
 void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
@@ -57,6 +82,7 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
     }
   }
 
+  reconnectIfLost();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _monitor = monitors[monitorIndex];
   callback()->onLog(LogType::Log,
@@ -74,6 +100,7 @@ void NativeUIController::startUIThread() {
     _exitPipe[0] = -1;
     _exitPipe[1] = -1;
   }
+  std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _threadEnded.store(false);
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");
