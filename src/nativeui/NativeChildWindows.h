@@ -3,14 +3,15 @@
 // setChildControlBarText, which the JavaScript thread calls before a showing starts.
 #pragma once
 
-#include <X11/Xlib.h>
 #include <X11/Xft/Xft.h>
+#include <X11/Xlib.h>
 #include <X11/extensions/Xrender.h>
 
 #include <cstdint>
 #include <string>
 
 #include "NativeUIControllerCallback.h"
+#include "XHandles.h"
 
 namespace NativeUI {
 
@@ -55,7 +56,8 @@ extern ChildWinInfo ChildControlBarWins[kChildWindowCount];
 void setChildControlBarText(WindowOrder order, const std::string& text);
 
 // Base of the child windows. Owns its X window and colormap; the display and the log sink are
-// borrowed from the controller.
+// borrowed from the controller and must outlive the object. A failed createChildWindow leaves
+// the object without a window: draw then does nothing and getContentSize still answers.
 class NativeChildWindow {
  public:
   NativeChildWindow(Display* display, const ChildWinInfo& info,
@@ -64,8 +66,12 @@ class NativeChildWindow {
   NativeChildWindow& operator=(const NativeChildWindow&) = delete;
   virtual ~NativeChildWindow();
 
+  // Creates the window in `parent` with a 32-bit TrueColor visual, the row's cursor and event
+  // mask, and maps it. false (and an error line) when the window cannot be made, among others on
+  // a screen without a 32-bit TrueColor visual.
   virtual bool createChildWindow(Window root, Window parent, XRectangle rect,
                                  unsigned long borderPixel, unsigned long backgroundPixel);
+  // Releases the window and what belongs to it; always true, and harmless when repeated.
   virtual bool destroyChildWindow();
   virtual void getContentSize(unsigned long& width, unsigned long& height) = 0;
   virtual void draw() = 0;
@@ -83,7 +89,8 @@ class NativeChildWindow {
 };
 
 // One line of UTF-8 text drawn with Xft in the controller's font (borrowed; it must outlive the
-// window). The text is measured once, at construction.
+// window). The text is measured and its colour allocated once, at construction; the destructor
+// releases the drawing surface and the colour when destroyChildWindow was not called.
 class TextWindow : public NativeChildWindow {
  public:
   TextWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
@@ -102,14 +109,18 @@ class TextWindow : public NativeChildWindow {
  private:
   void initLocal();
 
+  void logExtent();
+
   XftFont* _xfont;
   XGlyphInfo _extent{};
-  XftDraw* _xftDraw = nullptr;
-  XftColor _xftColor{};
+  XftDrawPtr _xftDraw;
+  XftColorHolder _xftColor;
 };
 
 // One embedded PNG icon, decoded at construction and copied into the window on every exposure;
-// the drag grips paint it twice, 3 pixels apart.
+// the drag grips paint it twice, 3 pixels apart. The PNG bytes are borrowed (static data); the
+// decoded pixels, the image and the GC are owned and go with destroyChildWindow or the
+// destructor. After destroyChildWindow the object cannot be created again.
 class PngWindow : public NativeChildWindow {
  public:
   PngWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
@@ -126,12 +137,14 @@ class PngWindow : public NativeChildWindow {
   void initLocal();
   void releaseImageData();
 
-  unsigned char* _imageData = nullptr;
+  MallocPtr<unsigned char> _imageData;
   unsigned int _imageWidth = 0;
   unsigned int _imageHeight = 0;
-  int _bytesPerLine = 0;
-  XImage* _image = nullptr;
-  GC _gc = 0;
+  int _bytesPerLine = 0;  // 0: Xlib computes it
+  // The structure only: its pixels belong to _imageData, so it is released with XFree and never
+  // with XDestroyImage.
+  XPtr<XImage> _image;
+  GcHolder _gc;
   XGCValues _gcValues{};
   unsigned char* _pngData;
   unsigned long _pngDataLength;

@@ -35,6 +35,24 @@ void setCurvedBorder(Display* display, Window window, int width, int height, int
 // ("Unknown Linux"). Not safe for concurrent first calls.
 std::string getLinuxOSDistribution();
 
+namespace detail {
+
+// Where the distribution name is read from: `root` is prefixed to the three /etc paths, and
+// `lsbReleaseCommand` is run through popen. Tests point both at sources of their own.
+struct DistributionSources {
+  std::string root;
+  std::string lsbReleaseCommand;
+};
+
+// The detection without the cache: the first source whose first line is not empty decides.
+std::string detectLinuxOSDistribution(const DistributionSources& sources);
+// The caching rule of getLinuxOSDistribution on a cache of the caller's: detects only while
+// `read` is false.
+std::string cachedLinuxOSDistribution(bool& read, std::string& name,
+                                      const DistributionSources& sources);
+
+}  // namespace detail
+
 // The embedded icon of that file name, or null with length 0. The bytes are static.
 unsigned char* getPngImageFileData(const std::string& name, unsigned long& length);
 // Decodes to 8-bit RGBA; the caller owns *pixels (malloc). Returns the decoder's error, 0 on

@@ -1,0 +1,151 @@
+#include "NapiThreadsafeFunction.h"
+
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+struct NapiThreadsafeFunction::Channel {
+  Channel(Callback callback, Napi::Env env, Release release)
+      : _callback(std::move(callback)), _env(env), _release(std::move(release)) {}
+
+  uv_async_t _asyncHandle{};  // data points back to this channel
+  Callback _callback;
+  Napi::Env _env;
+  Release _release;
+  napi_async_context _asyncContext = nullptr;
+  std::mutex _mutex;  // guards _queue and _closed
+  std::deque<void*> _queue;
+  bool _closed = false;
+};
+
+namespace {
+
+// Hands an error to Node's uncaught-exception machinery. Must not throw: it runs where an
+// exception would otherwise unwind into libuv.
+void raiseUncaught(napi_env env, napi_value error) noexcept {
+  if (error == nullptr || napi_fatal_exception(env, error) != napi_ok) {
+    fprintf(stderr, "NapiThreadsafeFunction: an error of a dispatched item could not be raised\n");
+  }
+}
+
+napi_value errorFromMessage(napi_env env, const char* message) noexcept {
+  napi_value text = nullptr;
+  napi_value error = nullptr;
+  if (napi_create_string_utf8(env, message, NAPI_AUTO_LENGTH, &text) != napi_ok) return nullptr;
+  if (napi_create_error(env, nullptr, text, &error) != napi_ok) return nullptr;
+  return error;
+}
+
+// A failed N-API call inside an item may leave its JavaScript exception pending without any C++
+// exception; it must not leak into whatever runs next on this thread.
+void raisePending(napi_env env) noexcept {
+  bool pending = false;
+  if (napi_is_exception_pending(env, &pending) != napi_ok || !pending) return;
+  napi_value error = nullptr;
+  if (napi_get_and_clear_last_exception(env, &error) == napi_ok) raiseUncaught(env, error);
+}
+
+}  // namespace
+
+NapiThreadsafeFunction::NapiThreadsafeFunction(Callback callback, Napi::Env env, Release release)
+    : _channel(new Channel(std::move(callback), env, std::move(release))) {
+  // The environment's own loop rather than uv_default_loop(): the two are the same on the main
+  // thread, and in a worker only the worker's loop runs on the thread that owns env.
+  uv_loop_t* loop = nullptr;
+  napi_value name = nullptr;
+  if (napi_get_uv_event_loop(env, &loop) != napi_ok ||
+      napi_create_string_utf8(env, "NapiThreadsafeFunction", NAPI_AUTO_LENGTH, &name) !=
+          napi_ok ||
+      napi_async_init(env, nullptr, name, &_channel->_asyncContext) != napi_ok) {
+    delete _channel;
+    throw Napi::Error::New(env);
+  }
+  if (uv_async_init(loop, &_channel->_asyncHandle, &NapiThreadsafeFunction::doCallback) != 0) {
+    napi_async_destroy(env, _channel->_asyncContext);
+    delete _channel;
+    throw Napi::Error::New(env, "NapiThreadsafeFunction: uv_async_init failed");
+  }
+  _channel->_asyncHandle.data = _channel;
+}
+
+NapiThreadsafeFunction::~NapiThreadsafeFunction() {
+  std::deque<void*> dropped;
+  {
+    std::lock_guard<std::mutex> lock(_channel->_mutex);
+    _channel->_closed = true;
+    dropped.swap(_channel->_queue);
+  }
+  if (_channel->_release) {
+    for (void* item : dropped) _channel->_release(item);
+  }
+  napi_async_destroy(_channel->_env, _channel->_asyncContext);
+  _channel->_asyncContext = nullptr;
+  uv_close(reinterpret_cast<uv_handle_t*>(&_channel->_asyncHandle), [](uv_handle_t* handle) {
+    delete static_cast<Channel*>(handle->data);
+  });
+}
+
+void NapiThreadsafeFunction::call(void* data) {
+  std::lock_guard<std::mutex> lock(_channel->_mutex);
+  _channel->_queue.push_back(data);
+  // Under the lock, so that the destructor (which takes it to close the channel) can never
+  // close the handle between the push and the signal.
+  uv_async_send(&_channel->_asyncHandle);
+}
+
+void NapiThreadsafeFunction::doCallback(uv_async_t* handle) {
+  Channel& channel = *static_cast<Channel*>(handle->data);
+  napi_env env = channel._env;
+  napi_handle_scope outerScope = nullptr;
+  if (napi_open_handle_scope(env, &outerScope) != napi_ok) return;
+  napi_callback_scope callbackScope = nullptr;
+  if (napi_open_callback_scope(env, nullptr, channel._asyncContext, &callbackScope) != napi_ok) {
+    callbackScope = nullptr;  // the items still run; only the microtask checkpoint is lost
+  }
+  for (;;) {
+    void* item;
+    {
+      std::lock_guard<std::mutex> lock(channel._mutex);
+      // Closed: the owner was destroyed by an earlier item of this drain; the rest were
+      // already handed to release.
+      if (channel._closed || channel._queue.empty()) break;
+      item = channel._queue.front();
+      channel._queue.pop_front();
+    }
+    runItem(channel, item);
+  }
+  // Closing the callback scope runs the tick queue and microtasks, which may destroy the owner;
+  // the channel itself lives until the close callback, so it is not read after this point.
+  if (callbackScope != nullptr) napi_close_callback_scope(env, callbackScope);
+  napi_close_handle_scope(env, outerScope);
+}
+
+void NapiThreadsafeFunction::runItem(Channel& channel, void* item) {
+  napi_env env = channel._env;
+  napi_handle_scope scope = nullptr;
+  if (napi_open_handle_scope(env, &scope) != napi_ok) {
+    // Cannot run without a scope; the item is given back so that it is not leaked and a thread
+    // waiting for it is not left waiting.
+    if (channel._release) channel._release(item);
+    raisePending(env);
+    return;
+  }
+  try {
+    channel._callback(Napi::Env(env), item);
+  } catch (const Napi::Error& error) {
+    napi_value value = nullptr;
+    try {
+      value = error.Value();
+    } catch (...) {
+    }
+    raiseUncaught(env, value != nullptr ? value : errorFromMessage(env, error.what()));
+  } catch (const std::exception& error) {
+    raiseUncaught(env, errorFromMessage(env, error.what()));
+  } catch (...) {
+    raiseUncaught(env, errorFromMessage(env, "unknown C++ exception in a dispatched item"));
+  }
+  raisePending(env);
+  napi_close_handle_scope(env, scope);
+}

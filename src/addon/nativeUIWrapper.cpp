@@ -1,0 +1,314 @@
+#include "nativeUIWrapper.h"
+
+#include <array>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string>
+
+using NativeUI::LogType;
+
+namespace {
+
+// What the controller reports to. It forwards to the newest live instance under a lock that
+// the instance's destructor also takes, which is what makes a report racing a garbage
+// collection safe. Holding the lock while forwarding is cheap: an instance only tests a flag,
+// formats into its stack and queues a closure; it never waits for anything.
+class ReportSink final : public NativeUI::NativeUIControllerCallback {
+ public:
+  void attach(NativeUIWrapper* target) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _target = target;
+  }
+  void detach(NativeUIWrapper* target) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target == target) _target = nullptr;
+  }
+  void detachEnvironment(napi_env env) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target != nullptr && static_cast<napi_env>(_target->Env()) == env) _target = nullptr;
+  }
+
+  void onWindowShown() override {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target != nullptr) _target->onWindowShown();
+  }
+  void onWindowHidden() override {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target != nullptr) _target->onWindowHidden();
+  }
+  void onStopScreenShareClicked() override {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target != nullptr) _target->onStopScreenShareClicked();
+  }
+  void onLog(LogType type, const char* format, ...) override
+      __attribute__((format(printf, 3, 4))) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_target == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    _target->logv(type, format, args);
+    va_end(args);
+  }
+
+ private:
+  std::mutex _mutex;
+  NativeUIWrapper* _target = nullptr;
+};
+
+// Never freed: the controller, a static destroyed at process exit, still reports while it hides
+// the bar in its destructor, and the order of static destruction against it is not ours to rely
+// on.
+ReportSink* const sSink = new ReportSink();
+
+// The environment that created the controller: the one whose thread owns it and whose
+// teardown must hide the bar.
+napi_env sControllerEnv = nullptr;
+
+// Environments whose clean-up hook is installed (Init may run more than once per environment
+// when the module is loaded again; a second identical hook would abort Node).
+std::mutex sHookMutex;
+std::set<napi_env> sHookedEnvironments;
+
+constexpr size_t kLogLineSize = 1024;
+
+// vsnprintf cuts a long line at a byte count, which may split a UTF-8 character; JavaScript
+// would then see a replacement character at the end. Drops the incomplete character instead.
+void cutAtCharacterBoundary(char* text, size_t length) {
+  size_t start = length;
+  while (start > 0 && length - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+    --start;
+  }
+  if (start == 0) return;
+  const unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+  size_t expected = 1;
+  if ((lead & 0xE0) == 0xC0) {
+    expected = 2;
+  } else if ((lead & 0xF0) == 0xE0) {
+    expected = 3;
+  } else if ((lead & 0xF8) == 0xF0) {
+    expected = 4;
+  }
+  if (expected > length - (start - 1)) text[start - 1] = '\0';
+}
+
+const char* levelName(LogType type) {
+  static const char* const log = "log";
+  static const char* const warn = "warn";
+  static const char* const error = "error";
+  switch (type) {
+    case LogType::Warn:
+      return warn;
+    case LogType::Error:
+      return error;
+    case LogType::Log:
+      return log;
+  }
+  // The controller makes only the three; an unknown severity is delivered as an ordinary line
+  // rather than a level a JavaScript logger might not have.
+  return log;
+}
+
+}  // namespace
+
+Napi::FunctionReference NativeUIWrapper::constructor;
+Napi::FunctionReference NativeUIWrapper::safeWrap;
+std::unique_ptr<NativeUI::NativeUIController> NativeUIWrapper::sNativeUIController;
+
+NativeUI::NativeUIControllerCallback* NativeUIWrapper::controllerCallback() { return sSink; }
+
+Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
+  Napi::HandleScope scope(env);
+  Napi::Function function = DefineClass(
+      env, "NativeUIWrapper",
+      {
+          StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
+          InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
+          InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
+              "registerShowControlBarCallback"),
+          InstanceMethod<&NativeUIWrapper::registerHideControlBarCallback>(
+              "registerHideControlBarCallback"),
+          InstanceMethod<&NativeUIWrapper::registerStopSharingClickEvent>(
+              "registerStopSharingClickEvent"),
+          InstanceMethod<&NativeUIWrapper::registerLogCallback>("registerLogCallback"),
+          InstanceMethod<&NativeUIWrapper::hideControlBar>("hideControlBar"),
+          InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
+      });
+  constructor = Napi::Persistent(function);
+  constructor.SuppressDestruct();
+
+  {
+    std::lock_guard<std::mutex> lock(sHookMutex);
+    napi_env raw = env;
+    if (sHookedEnvironments.insert(raw).second &&
+        napi_add_env_cleanup_hook(raw, &NativeUIWrapper::onEnvironmentTeardown, raw) != napi_ok) {
+      sHookedEnvironments.erase(raw);
+      throw Napi::Error::New(env);
+    }
+  }
+
+  exports.Set("NativeUIWrapper", function);
+  return exports;
+}
+
+// Runs before the environment's finalizers (clean-up hooks run last-in first-out, and the
+// environment's own teardown was registered when the module was loaded, before this hook).
+void NativeUIWrapper::onEnvironmentTeardown(void* arg) {
+  napi_env env = static_cast<napi_env>(arg);
+  {
+    std::lock_guard<std::mutex> lock(sHookMutex);
+    sHookedEnvironments.erase(env);
+  }
+  // First detach, so that the reports of the hiding below go nowhere.
+  sSink->detachEnvironment(env);
+  if (!safeWrap.IsEmpty() && static_cast<napi_env>(safeWrap.Env()) == env) safeWrap.Reset();
+  if (sNativeUIController && sControllerEnv == env) {
+    // The bar must not outlive the environment that showed it; the UI thread never waits for
+    // JavaScript, so this join cannot hang on the dying environment.
+    sNativeUIController->hideControlBar();
+  }
+}
+
+NativeUIWrapper::NativeUIWrapper(const Napi::CallbackInfo& info)
+    : Napi::ObjectWrap<NativeUIWrapper>(info) {
+  // The dispatcher comes before the controller is pointed at this instance, so that a failure
+  // here (an exception out of the constructor) never leaves the sink holding a half-built
+  // instance. Until a function is registered every report is dropped anyway.
+  dispatcher = std::make_unique<JavascriptDispatcher>(info.Env());
+  if (!sNativeUIController) {
+    sNativeUIController = std::make_unique<NativeUI::NativeUIController>(sSink);
+    sControllerEnv = info.Env();
+  } else {
+    sNativeUIController->updateCallback(sSink);
+  }
+  sSink->attach(this);
+}
+
+NativeUIWrapper::~NativeUIWrapper() {
+  // Waits for a report that is using this instance on another thread; none can start after it.
+  sSink->detach(this);
+  // Members go in reverse order: the four references, then the dispatcher with its queued
+  // closures.
+}
+
+void NativeUIWrapper::setSafeWrap(const Napi::CallbackInfo& info) {
+  if (!info[0].IsFunction()) {
+    throw Napi::TypeError::New(info.Env(), "Wrong argument type for argument 1, expected Function");
+  }
+  safeWrap = Napi::Persistent(info[0].As<Napi::Function>());
+  // Process exit may skip the clean-up hook (process.exit does); a static destructor must not
+  // then call into the environment.
+  safeWrap.SuppressDestruct();
+}
+
+void NativeUIWrapper::registerFunction(const Napi::CallbackInfo& info, Slot& slot,
+                                       const char* name) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1) {
+    throw Napi::TypeError::New(
+        env, std::string("Wrong number of arguments for ") + name + ", expected 1");
+  }
+  if (!info[0].IsFunction()) {
+    throw Napi::TypeError::New(
+        env, std::string("Wrong 1st argument type for ") + name + ", expected Function");
+  }
+  Napi::Value stored = info[0];
+  // Before any _internal_setSafeWrap there is nothing to wrap with; the function is kept as
+  // it is and called directly.
+  if (!safeWrap.IsEmpty()) stored = safeWrap.Call(env.Undefined(), {info[0]});
+  slot.function = Napi::Persistent(stored.As<Napi::Function>());
+  slot.registered.store(true, std::memory_order_release);
+}
+
+void NativeUIWrapper::registerShowControlBarCallback(const Napi::CallbackInfo& info) {
+  registerFunction(info, showControlBarCallback, "registerShowControlBarCallback");
+}
+
+void NativeUIWrapper::registerHideControlBarCallback(const Napi::CallbackInfo& info) {
+  registerFunction(info, hideControlBarCallback, "registerHideControlBarCallback");
+}
+
+void NativeUIWrapper::registerStopSharingClickEvent(const Napi::CallbackInfo& info) {
+  registerFunction(info, stopSharingClickCallback, "registerStopSharingClickEvent");
+}
+
+void NativeUIWrapper::registerLogCallback(const Napi::CallbackInfo& info) {
+  registerFunction(info, logCallback, "regsiterLogCallback");
+}
+
+void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1) {
+    throw Napi::TypeError::New(env, "Wrong number of arguments for showControlBar, expected 1");
+  }
+  if (!info[0].IsNumber()) {
+    throw Napi::TypeError::New(env, "Wrong 1st argument type for showControlBar, expected Number");
+  }
+  if (info.Length() > 1) {
+    if (!info[1].IsObject()) {  // functions count as objects here
+      throw Napi::TypeError::New(
+          env, "Wrong type of argument for options parameters, expected JSON object");
+    }
+    Napi::Object options = info[1].ToObject();
+    if (options.Has("sharing_text")) {
+      NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
+                                       options.Get("sharing_text").ToString().Utf8Value());
+    }
+    if (options.Has("stop_sharing")) {
+      NativeUI::setChildControlBarText(NativeUI::WindowOrder::StopSharingText,
+                                       options.Get("stop_sharing").ToString().Utf8Value());
+    }
+  }
+  const uint32_t monitorIndex = info[0].ToNumber().Uint32Value();
+  if (!sNativeUIController->showControlBar(monitorIndex)) {
+    throw Napi::TypeError::New(env, "Invalid monitor id passed");
+  }
+}
+
+void NativeUIWrapper::hideControlBar(const Napi::CallbackInfo& /*info*/) {
+  sNativeUIController->hideControlBar();
+}
+
+Napi::Value NativeUIWrapper::isVisible(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), sNativeUIController->isVisible());
+}
+
+void NativeUIWrapper::postEvent(Slot NativeUIWrapper::*slot) {
+  if (!(this->*slot).registered.load(std::memory_order_acquire)) return;
+  // The function is read when the closure runs, so a registration made in between decides
+  // who receives the report.
+  dispatcher->async([this, slot](Napi::Env env) {
+    (this->*slot).function.Call(env.Global(), 0, nullptr);
+  });
+}
+
+void NativeUIWrapper::onWindowShown() { postEvent(&NativeUIWrapper::showControlBarCallback); }
+
+void NativeUIWrapper::onWindowHidden() { postEvent(&NativeUIWrapper::hideControlBarCallback); }
+
+void NativeUIWrapper::onStopScreenShareClicked() {
+  postEvent(&NativeUIWrapper::stopSharingClickCallback);
+}
+
+void NativeUIWrapper::onLog(LogType type, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logv(type, format, args);
+  va_end(args);
+}
+
+void NativeUIWrapper::logv(LogType type, const char* format, va_list args) {
+  if (!logCallback.registered.load(std::memory_order_acquire)) return;
+  std::array<char, kLogLineSize> text;
+  const int length = vsnprintf(text.data(), text.size(), format, args);
+  if (length < 0) {
+    text[0] = '\0';
+  } else if (static_cast<size_t>(length) >= text.size()) {
+    cutAtCharacterBoundary(text.data(), text.size() - 1);
+  }
+  dispatcher->async([this, text, type](Napi::Env env) {
+    const Napi::String level = Napi::String::New(env, levelName(type));
+    const Napi::String line = Napi::String::New(env, text.data());
+    logCallback.function.Call(env.Global(), {level, line});
+  });
+}

@@ -1,0 +1,165 @@
+// Window-manager hints and window properties. Every property here is format 32: Xlib takes its
+// items as C longs whatever the width of long. None of these functions flushes; the errors that
+// the server may report for their requests reach whatever error handler is installed then.
+#include "X11Utils.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+
+#include "XHandles.h"
+
+namespace NativeUI {
+
+namespace {
+
+Atom intern(Display* display, const char* name) { return XInternAtom(display, name, False); }
+Atom lookUp(Display* display, const char* name) { return XInternAtom(display, name, True); }
+
+void replaceLongs(Display* display, Window window, Atom property, Atom type, const long* items,
+                  int count) {
+  XChangeProperty(display, window, property, type, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(items), count);
+}
+
+void replaceOneAtom(Display* display, Window window, Atom property, long item) {
+  replaceLongs(display, window, property, XA_ATOM, &item, 1);
+}
+
+void printAtom(const char* name, Atom atom) {
+  if (atom) {
+    printf("%s has atom of %ld\n", name, static_cast<long>(atom));
+  } else {
+    printf("ERROR: cannot find atom for %s !\n", name);
+  }
+}
+
+}  // namespace
+
+void setAlwaysOnTop(Display* display, Window window, Window root) {
+  const Atom above = intern(display, "_NET_WM_STATE_ABOVE");
+  printAtom("_NET_WM_STATE_ABOVE", above);
+  const Atom state = intern(display, "_NET_WM_STATE");
+  printAtom("_NET_WM_STATE", state);
+  if (!above) return;
+
+  XClientMessageEvent message{};
+  message.type = ClientMessage;
+  message.send_event = True;
+  message.display = display;
+  message.window = window;
+  message.message_type = state;
+  message.format = 32;
+  message.data.l[0] = 1;  // _NET_WM_STATE_ADD
+  message.data.l[1] = static_cast<long>(above);
+  XEvent event{};
+  event.xclient = message;
+  XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
+void keepWindowAlwaysTop(Display* display, Window window, Window /*unused*/) {
+  if (window == 0) return;
+  const Atom above = intern(display, "_NET_WM_STATE_ABOVE");
+  replaceOneAtom(display, window, intern(display, "_NET_WM_STATE"), static_cast<long>(above));
+}
+
+void removeTitleBar(Display* display, Window window, Window /*unused*/) {
+  const Atom type = intern(display, "_NET_WM_WINDOW_TYPE");
+  const Atom dock = intern(display, "_NET_WM_WINDOW_TYPE_DOCK");
+  replaceOneAtom(display, window, type, static_cast<long>(dock));
+}
+
+void setFullScreen(Display* display, Window window) {
+  const Atom fullScreen = intern(display, "_NET_WM_STATE_FULLSCREEN");
+  replaceOneAtom(display, window, intern(display, "_NET_WM_STATE"), static_cast<long>(fullScreen));
+}
+
+void setWindowFixedSize(Display* display, Window window, int width, int height) {
+  XPtr<XSizeHints> hints(XAllocSizeHints());
+  if (!hints) return;
+  hints->flags = PMinSize | PMaxSize;
+  hints->min_width = hints->max_width = width;
+  hints->min_height = hints->max_height = height;
+  XSetWMNormalHints(display, window, hints.get());
+}
+
+void getWorkArea(Display* display, Window root, XRectangle& area) {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* raw = nullptr;
+  const int status =
+      XGetWindowProperty(display, root, intern(display, "_NET_WORKAREA"), 0, 4, False, XA_CARDINAL,
+                         &type, &format, &count, &remaining, &raw);
+  XPtr<unsigned char> data(raw);
+  // A property of another type comes back without data; one of another format would not hold
+  // longs.
+  if (status != Success || !data || type != XA_CARDINAL || format != 32 || count < 4) return;
+  const long* values = reinterpret_cast<const long*>(data.get());
+  area.x = static_cast<short>(values[0]);
+  area.y = static_cast<short>(values[1]);
+  area.width = static_cast<unsigned short>(values[2]);
+  area.height = static_cast<unsigned short>(values[3]);
+}
+
+void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y) {
+  int translatedX = 0;
+  int translatedY = 0;
+  Window child = 0;
+  XWindowAttributes attributes{};
+  // Both queries fail on a window that is gone; its position is then reported as the origin
+  // rather than as whatever the failed replies left behind.
+  if (!XTranslateCoordinates(display, window, reference, 0, 0, &translatedX, &translatedY,
+                             &child) ||
+      !XGetWindowAttributes(display, window, &attributes)) {
+    x = 0;
+    y = 0;
+    return;
+  }
+  x = translatedX - attributes.x;
+  y = translatedY - attributes.y;
+}
+
+bool getWindowParent(Display* display, Window window, Window& parent, Window& root) {
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return false;
+  XPtr<Window> owned(children);
+  return true;
+}
+
+void wmNoDecorations(Display* display, Window /*unused*/, Window transientFor, Window window) {
+  if (const Atom motif = lookUp(display, "_MOTIF_WM_HINTS")) {
+    const long hints[5] = {2, 0, 0, 0, 0};  // decorations valid; none
+    replaceLongs(display, window, motif, motif, hints, 5);
+  }
+  if (const Atom kwm = lookUp(display, "KWM_WIN_DECORATION")) {
+    const long hints[2] = {2, 0};
+    replaceLongs(display, window, kwm, kwm, hints, 2);
+  }
+  if (const Atom win = lookUp(display, "_WIN_HINTS")) {
+    const long hints[2] = {0, 0};
+    replaceLongs(display, window, win, win, hints, 2);
+  }
+  if (const Atom type = lookUp(display, "_NET_WM_WINDOW_TYPE")) {
+    const long types[2] = {static_cast<long>(lookUp(display, "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE")),
+                           static_cast<long>(lookUp(display, "_NET_WM_WINDOW_TYPE_NORMAL"))};
+    replaceLongs(display, window, type, XA_ATOM, types, 2);
+  }
+  XSetTransientForHint(display, window, transientFor);
+  XUnmapWindow(display, window);
+  XMapWindow(display, window);
+}
+
+// The value 1 is a marker for other clients, not an atom, although the type says ATOM.
+void setZELNativeUIWindowType(Display* display, Window window) {
+  replaceOneAtom(display, window, intern(display, "_ZEL_NATIVE_UI_TYPE"), 1);
+}
+
+void setZELNativeUIWindowTypeIgnore(Display* display, Window window) {
+  replaceOneAtom(display, window, intern(display, "_ZEL_NATIVE_UI_TYPE_IGNORE"), 1);
+}
+
+}  // namespace NativeUI
