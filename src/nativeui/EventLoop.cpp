@@ -62,6 +62,7 @@ bool NativeUIController::runNativeUIControllerThread() {
   _controlBarWindow = 0;
   _visible.store(false);
   _rootWindow = 0;
+  if (_connectionLost.load()) releaseLostConnection();
   callback()->onLog(LogType::Log, "%s: Completed", "runNativeUIControllerThread");
   return true;
 }
@@ -113,6 +114,17 @@ void NativeUIController::endLostConnection(LoopState& state) {
     callback()->onWindowHidden();
   }
   _exitRequested.store(false);
+}
+
+// Only the thread that met the I/O error may still call Xlib on the dead connection: it left the
+// connection's lock in a state that makes every other thread wait forever. So everything that
+// belongs to the connection is released here; the next showing opens a new one.
+void NativeUIController::releaseLostConnection() {
+  _childWindows.clear();
+  _windowOrders.clear();
+  if (_font) XftFontClose(_display.get(), _font);
+  _font = nullptr;
+  _display.reset();
 }
 
 void NativeUIController::tearDown() {

@@ -1,5 +1,6 @@
 #include "NativeUIController.h"
 
+#include <X11/extensions/Xrender.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+
+#include "XConnection.h"
 
 namespace NativeUI {
 
@@ -33,27 +36,29 @@ NativeUIController::~NativeUIController() {
 }
 
 void NativeUIController::connect() {
-  _display.reset(XOpenDisplay(nullptr));
+  _connectionLost.store(false);
   // Xlib's default would exit() the host process when the server goes away or another client
   // kills our connection.
-  if (_display) XSetIOErrorExitHandler(_display.get(), &NativeUIController::onConnectionLost, this);
-  _connectionLost.store(false);
+  _display.reset(openSurvivableDisplay(&NativeUIController::onConnectionLost, this));
+  if (!_display) return;
+  // Registers the Render extension before Xft and Xcursor register theirs. XCloseDisplay runs
+  // the close hooks newest first; had Render come later, its hook would run first, and the
+  // fonts and cursors that Xft and Xcursor free in theirs would make Render re-register the
+  // closing display. That stale entry is then found by the next connection that Xlib happens
+  // to allocate at the same address, and its requests go out with another server's opcodes.
+  int eventBase = 0;
+  int errorBase = 0;
+  XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
 }
 
 void NativeUIController::onConnectionLost(Display*, void* controller) {
   static_cast<NativeUIController*>(controller)->_connectionLost.store(true);
 }
 
-// Owner thread, no UI thread running. Everything that belongs to the dead connection goes with
-// it; the font is opened again by the next build.
+// Owner thread, no UI thread running. The UI thread that met the loss has already released the
+// dead connection and all that belonged to it.
 void NativeUIController::reconnectIfLost() {
-  if (!_connectionLost.load() && _display) return;
-  _errorSuppressor.reset();
-  _childWindows.clear();
-  _windowOrders.clear();
-  if (_font && _display) XftFontClose(_display.get(), _font);
-  _font = nullptr;
-  connect();
+  if (_connectionLost.load()) connect();
 }
 
 void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {

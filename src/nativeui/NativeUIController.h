@@ -94,6 +94,7 @@ class NativeUIController {
   void drainEvents(LoopState& state);
   void tearDown();
   void endLostConnection(LoopState& state);
+  void releaseLostConnection();
   void onButtonPress(const XEvent& event, LoopState& state);
   void onButtonRelease(const XEvent& event, LoopState& state);
   void onMotionNotify(const XEvent& event, LoopState& state);

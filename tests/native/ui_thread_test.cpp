@@ -83,6 +83,15 @@ class UiThread : public ::testing::Test {
   }
   Geometry child(WindowOrder order) { return geometryOf(children[static_cast<int>(order) - 1]); }
   void xdotool(const std::string& arguments) { server->run("xdotool " + arguments); }
+  // Presses on a grip, drags to x (in two steps, as a hand would) and releases. Motion before
+  // the loop has taken the press and grabbed the pointer is not reported to the grip at all
+  // (the implicit grab of a press selects no motion), so the drag starts after a short pause.
+  void drag(int fromX, int toX, int y) {
+    xdotool("mousemove " + std::to_string(fromX) + " " + std::to_string(y) +
+            " mousedown 1 sleep 0.1 mousemove " + std::to_string((fromX + toX) / 2) + " " +
+            std::to_string(y) + " mousemove " + std::to_string(toX) + " " + std::to_string(y) +
+            " mouseup 1");
+  }
   void pressAt(int x, int y, int button = 1) {
     xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " +
             std::to_string(button));
@@ -246,25 +255,22 @@ TEST_F(UiThread, DraggingAGripSlidesTheBarWithinItsMonitor) {
   EXPECT_EQ(barX(), start);
 
   // The left grip puts the bar's left edge under the pointer.
-  xdotool("mousemove " + std::to_string(start + 9) + " " + std::to_string(y) +
-          " mousedown 1 mousemove 2100 " + std::to_string(y) + " mousemove 2150 " +
-          std::to_string(y) + " mouseup 1");
+  drag(start + 9, 2150, y);
   EXPECT_TRUE(waitUntil([&] { return barX() == 2150; })) << barX();
   ASSERT_TRUE(waitUntil([&] { return probe->pointerIsFree(); }));
 
   // The right grip puts its right edge under the pointer.
-  int gripX = barX() + width - 10;
-  xdotool("mousemove " + std::to_string(gripX) + " " + std::to_string(y) +
-          " mousedown 1 mousemove 3000 " + std::to_string(y) + " mouseup 1");
+  drag(barX() + width - 10, 3000, y);
   EXPECT_TRUE(waitUntil([&] { return barX() == 3000 - width; })) << barX();
 
   // Past the monitor's edges the bar stops at them.
-  gripX = barX() + width - 10;
-  xdotool("mousemove " + std::to_string(gripX) + " " + std::to_string(y) +
-          " mousedown 1 mousemove 3199 " + std::to_string(y) + " mouseup 1");
+  drag(barX() + 9, 3150, y);  // the left edge can't go where the bar would leave the monitor
   EXPECT_TRUE(waitUntil([&] { return barX() == 3200 - width; })) << barX();
-  xdotool("mousemove " + std::to_string(barX() + 9) + " " + std::to_string(y) +
-          " mousedown 1 mousemove 100 " + std::to_string(y) + " mouseup 1");
+  drag(barX() + width - 10, 1930, y);
+  EXPECT_TRUE(waitUntil([&] { return barX() == 1920; })) << barX();
+  drag(barX() + width - 10, 2600, y);
+  ASSERT_TRUE(waitUntil([&] { return barX() == 2600 - width; })) << barX();
+  drag(barX() + 9, 100, y);
   EXPECT_TRUE(waitUntil([&] { return barX() == 1920; })) << barX();
   EXPECT_EQ(geometryOf(bar).y, kWorkAreaTop);
 }
@@ -273,7 +279,8 @@ TEST_F(UiThread, HideWhileDraggingEndsNormallyAndFreesThePointer) {
   showAndWait(0);
   const int y = kWorkAreaTop + 12;
   xdotool("mousemove " + std::to_string(barX() + 9) + " " + std::to_string(y) +
-          " mousedown 1 mousemove 700 " + std::to_string(y));
+          " mousedown 1 sleep 0.1 mousemove 650 " + std::to_string(y) + " mousemove 700 " +
+          std::to_string(y));
   ASSERT_TRUE(waitUntil([&] { return barX() == 700; }));
   ASSERT_TRUE(controller->hideControlBar());
   EXPECT_EQ(callback.count("hidden"), 1);
