@@ -25,6 +25,10 @@
     {
       "target_name": "nativeUIWrapper",
       "sources": ["<!@(find src/addon src/nativeui -name '*.cpp' | sort)"]
+    },
+    {
+      "target_name": "dispatcherTest",
+      "sources": ["<!@(find tests/js/addon src/addon src/nativeui -name '*.cpp' ! -name addon.cpp | sort)"]
     }
   ]
 }

@@ -72,6 +72,15 @@ std::set<napi_env> sHookedEnvironments;
 
 constexpr size_t kLogLineSize = 1024;
 
+// The statics hold references of whichever environment set them last. Releasing a reference of
+// another environment (a worker's, or the main thread's seen from a worker) would touch that
+// environment from the wrong thread, so such a reference is given up without being released.
+void forgetUnlessOwn(Napi::FunctionReference& reference, napi_env env) {
+  if (reference.IsEmpty() || static_cast<napi_env>(reference.Env()) == env) return;
+  Napi::FunctionReference abandoned(std::move(reference));
+  abandoned.SuppressDestruct();
+}
+
 // vsnprintf cuts a long line at a byte count, which may split a UTF-8 character; JavaScript
 // would then see a replacement character at the end. Drops the incomplete character instead.
 void cutAtCharacterBoundary(char* text, size_t length) {
@@ -134,6 +143,7 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
           InstanceMethod<&NativeUIWrapper::hideControlBar>("hideControlBar"),
           InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
       });
+  forgetUnlessOwn(constructor, env);
   constructor = Napi::Persistent(function);
   constructor.SuppressDestruct();
 
@@ -166,6 +176,7 @@ void NativeUIWrapper::onEnvironmentTeardown(void* arg) {
     // The bar must not outlive the environment that showed it; the UI thread never waits for
     // JavaScript, so this join cannot hang on the dying environment.
     sNativeUIController->hideControlBar();
+    sControllerEnv = nullptr;  // the next environment to construct an instance owns it
   }
 }
 
@@ -177,10 +188,10 @@ NativeUIWrapper::NativeUIWrapper(const Napi::CallbackInfo& info)
   dispatcher = std::make_unique<JavascriptDispatcher>(info.Env());
   if (!sNativeUIController) {
     sNativeUIController = std::make_unique<NativeUI::NativeUIController>(sSink);
-    sControllerEnv = info.Env();
   } else {
     sNativeUIController->updateCallback(sSink);
   }
+  if (sControllerEnv == nullptr) sControllerEnv = info.Env();
   sSink->attach(this);
 }
 
@@ -195,6 +206,7 @@ void NativeUIWrapper::setSafeWrap(const Napi::CallbackInfo& info) {
   if (!info[0].IsFunction()) {
     throw Napi::TypeError::New(info.Env(), "Wrong argument type for argument 1, expected Function");
   }
+  forgetUnlessOwn(safeWrap, info.Env());
   safeWrap = Napi::Persistent(info[0].As<Napi::Function>());
   // Process exit may skip the clean-up hook (process.exit does); a static destructor must not
   // then call into the environment.
@@ -214,8 +226,11 @@ void NativeUIWrapper::registerFunction(const Napi::CallbackInfo& info, Slot& slo
   }
   Napi::Value stored = info[0];
   // Before any _internal_setSafeWrap there is nothing to wrap with; the function is kept as
-  // it is and called directly.
-  if (!safeWrap.IsEmpty()) stored = safeWrap.Call(env.Undefined(), {info[0]});
+  // it is and called directly. So it is when the safe-wrap function belongs to another
+  // environment, which cannot be called from this thread.
+  if (!safeWrap.IsEmpty() && static_cast<napi_env>(safeWrap.Env()) == static_cast<napi_env>(env)) {
+    stored = safeWrap.Call(env.Undefined(), {info[0]});
+  }
   slot.function = Napi::Persistent(stored.As<Napi::Function>());
   slot.registered.store(true, std::memory_order_release);
 }

@@ -5,6 +5,7 @@
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <cstdio>
@@ -35,6 +36,13 @@ struct CrtcInfoDeleter {
   void operator()(XRRCrtcInfo* info) const { XRRFreeCrtcInfo(info); }
 };
 using CrtcInfoPtr = std::unique_ptr<XRRCrtcInfo, CrtcInfoDeleter>;
+
+// An image whose pixels Xlib allocated too (XGetImage); XDestroyImage frees both. An image over
+// pixels owned elsewhere needs XPtr<XImage> instead, which frees the structure alone.
+struct XImageDestroyer {
+  void operator()(XImage* image) const { XDestroyImage(image); }
+};
+using XImagePtr = std::unique_ptr<XImage, XImageDestroyer>;
 
 // Buffers that C libraries hand over with malloc.
 struct FreeDeleter {

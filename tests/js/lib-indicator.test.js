@@ -1,0 +1,182 @@
+'use strict';
+// ScreenShareIndicator over the real add-on on private X servers: show() settles on what the
+// controller reports (the bar up, a failed build, a refused monitor, silence), the events reach
+// every indicator, listener errors travel as documented. Each scenario runs in a process of its
+// own, since the controller is process-wide.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { startXServer, sideBySide } = require('./support/xserver');
+const { runScenario } = require('./support/child');
+
+const lib = path.join(__dirname, '..', '..', 'lib');
+
+let server;
+test.before(async () => {
+  server = await startXServer('xorg');
+  await sideBySide(server.display);
+});
+test.after(async () => { await server.stop(); });
+
+// The scenario sees `ScreenShareIndicator`, `NativeUIWrapper`, `xclient(command, ...args)` (runs
+// an X client against its display, returns its output) and `finish(value)` (reports and exits:
+// the add-on's event-loop handles would keep the process alive).
+async function scenario(body, { display = server.display } = {}) {
+  const result = await runScenario(`
+    const { ScreenShareIndicator, NativeUIWrapper } = require(${JSON.stringify(lib)});
+    const { execFileSync } = require('node:child_process');
+    const xclient = (command, ...args) => execFileSync(command, args.map(String), { encoding: 'utf8' });
+    const finish = (value) => { report(value); process.exit(0); };
+    const fail = (error) => { report({ failure: String(error && error.stack || error) }); process.exit(3); };
+    (async () => { ${body} })().catch(fail);
+  `, { display, timeoutMs: 60000 });
+  assert.equal(result.timedOut, false, `the scenario hung:\n${result.stderr}`);
+  return result;
+}
+
+function outcome(result) {
+  assert.equal(result.code, 0, `exit ${result.code}:\n${JSON.stringify(result.reports)}\n${result.stderr}`);
+  return result.reports[0];
+}
+
+test('show() resolves once the bar is up on its monitor with its texts; hide() takes it away; every indicator hears both', async () => {
+  const result = outcome(await scenario(`
+    const first = new ScreenShareIndicator();
+    const second = new ScreenShareIndicator();
+    const events = [];
+    const lines = [];
+    for (const [name, indicator] of [['first', first], ['second', second]]) {
+      for (const event of ['shown', 'hidden']) indicator.on(event, () => events.push(name + ' ' + event));
+    }
+    first.on('log', (level, text) => lines.push(text));
+    await second.show(1, { sharingText: 'Sharing the right screen', stopText: 'End it' });
+    events.push('resolved');
+    const bar = lines.find((text) => text.startsWith('Created control bar window: ')).split(': ')[1];
+    const geometry = xclient('xwininfo', '-id', bar);
+    const visible = [first.visible, second.visible];
+    first.hide();
+    const afterHide = first.visible;
+    await new Promise((resolve) => second.once('hidden', resolve));
+    let gone = false;
+    try { xclient('xwininfo', '-id', bar); } catch { gone = true; }
+    finish({ events, lines, geometry, visible, afterHide, gone });
+  `));
+  assert.deepEqual(result.events, ['first shown', 'second shown', 'resolved', 'first hidden', 'second hidden']);
+  assert.deepEqual(result.visible, [true, true]);
+  assert.equal(result.afterHide, false);
+  assert.equal(result.gone, true, 'the bar window outlived hide()');
+  const left = Number(/Absolute upper-left X:\s+(-?\d+)/.exec(result.geometry)[1]);
+  const width = Number(/Width:\s+(\d+)/.exec(result.geometry)[1]);
+  assert.ok(left >= 1920 && left + width <= 1920 + 1280, `the bar is not on the second monitor:\n${result.geometry}`);
+  assert.ok(result.lines.some((text) => text.startsWith('Win info text: Sharing the right screen,')));
+  assert.ok(result.lines.some((text) => text.startsWith('Win info text: End it,')));
+});
+
+test('wrong arguments and a monitor that does not exist reject, and the next show still settles', async () => {
+  const result = outcome(await scenario(`
+    const indicator = new ScreenShareIndicator();
+    const errors = [];
+    for (const args of [['1'], [2], [0, { sharingText: 7 }]]) {
+      await indicator.show(...args).then(
+        () => errors.push('resolved'),
+        (error) => errors.push([error.constructor.name, error.message]));
+    }
+    await indicator.show(0);
+    finish({ errors, visible: indicator.visible });
+  `));
+  assert.deepEqual(result.errors, [
+    ['TypeError', 'The "monitorIndex" argument must be of type number. Received type string (\'1\')'],
+    ['TypeError', 'Invalid monitor id passed'],
+    ['TypeError', 'The "options.sharingText" property must be a string'],
+  ]);
+  assert.equal(result.visible, true);
+});
+
+test('a failed build rejects with its error line, and so does a second try on the same monitor', async () => {
+  // No 32-bit visual on this server: the controller cannot make its translucent windows.
+  const bare = await startXServer('xvfb-nocomposite');
+  try {
+    const result = outcome(await scenario(`
+      const indicator = new ScreenShareIndicator();
+      const attempts = [];
+      for (let i = 0; i < 2; i++) {
+        await indicator.show(0).then(
+          () => attempts.push('resolved'),
+          (error) => attempts.push({ code: error.code, line: error.line, message: error.message }));
+      }
+      finish({ attempts, visible: indicator.visible });
+    `, { display: bare.display }));
+    assert.equal(result.attempts.length, 2);
+    for (const attempt of result.attempts) {
+      assert.equal(attempt.code, 'ERR_INDICATOR_SHOW_FAILED', JSON.stringify(attempt));
+      assert.match(attempt.line, /^XMatchVisualInfo\(\): No 32-bit TrueColor visual: :\d+$/);
+      assert.equal(attempt.message, `The indicator could not be shown: ${attempt.line}`);
+    }
+    assert.equal(result.visible, false);
+  } finally {
+    await bare.stop();
+  }
+});
+
+test('a click on the stop text reaches every indicator as a stop event', async () => {
+  const result = outcome(await scenario(`
+    const first = new ScreenShareIndicator();
+    const second = new ScreenShareIndicator();
+    const lines = [];
+    first.on('log', (level, text) => lines.push(text));
+    const stops = [];
+    first.on('stop', () => stops.push('first'));
+    second.on('stop', () => stops.push('second'));
+    await first.show(0);
+    const bar = lines.find((text) => text.startsWith('Created control bar window: ')).split(': ')[1];
+    const geometry = xclient('xwininfo', '-id', bar);
+    const barX = Number(/Absolute upper-left X:\\s+(-?\\d+)/.exec(geometry)[1]);
+    const barY = Number(/Absolute upper-left Y:\\s+(-?\\d+)/.exec(geometry)[1]);
+    // The fourth child from the left is the stop text.
+    const child = lines.filter((text) => text.startsWith('Creating child window at'))[3];
+    const [, x, width] = /x: (\\d+), y: \\d+, width: (\\d+)/.exec(child).map(Number);
+    const stopped = new Promise((resolve) => second.once('stop', resolve));
+    xclient('xdotool', 'mousemove', barX + x + Math.floor(width / 2), barY + 12, 'click', '1');
+    await stopped;
+    finish({ stops, visible: first.visible });
+  `));
+  assert.deepEqual(result.stops, ['first', 'second']);
+  assert.equal(result.visible, true, 'a stop click alone must not hide the bar');
+});
+
+test('a throwing listener goes to the error listeners, or else is an uncaught exception', async () => {
+  const handled = outcome(await scenario(`
+    const indicator = new ScreenShareIndicator();
+    const seen = [];
+    indicator.on('shown', () => { throw new Error('listener boom'); });
+    indicator.on('shown', () => seen.push('later listener'));
+    indicator.on('error', (error) => seen.push(error.message));
+    await indicator.show(0);
+    finish({ seen, visible: indicator.visible });
+  `));
+  assert.deepEqual(handled, { seen: ['listener boom'], visible: true });
+
+  const unhandled = await scenario(`
+    const indicator = new ScreenShareIndicator();
+    indicator.on('shown', () => { throw new Error('listener boom'); });
+    await indicator.show(0);
+    finish('the process went on');
+  `);
+  assert.equal(unhandled.code, 1, unhandled.stderr);
+  assert.match(unhandled.stderr, /Error: listener boom/);
+  assert.deepEqual(unhandled.reports, []);
+});
+
+test('a raw instance made later takes the reports away, and show() then ends at its timeout with no bar left', async () => {
+  const result = outcome(await scenario(`
+    const indicator = new ScreenShareIndicator();
+    const taker = new NativeUIWrapper();
+    const error = await indicator.show(0, { timeout: 3000 }).then(() => null, (e) => e);
+    finish({ code: error && error.code, message: error && error.message, visible: indicator.visible });
+  `));
+  assert.deepEqual(result, {
+    code: 'ERR_INDICATOR_SHOW_TIMEOUT',
+    message: 'The indicator did not appear within 3000 ms',
+    visible: false,
+  });
+});
