@@ -1,48 +1,259 @@
-// The UI thread's entry point.
-//
-// Interim: until the bar and its event loop are built here, the thread does the least that lets
-// it be started, woken through the exit pipe and joined. It draws nothing and reports no
-// visibility; it only waits for an exit request.
-#include <sys/select.h>
-#include <unistd.h>
+// The first steps of every UI thread: the border window around the monitor, the control bar
+// with its five children, the font. Everything here runs on the UI thread with the controller's
+// own connection; the event loop (EventLoop.cpp) takes over once both windows are mapped.
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <iostream>
+#include <vector>
 
 #include "NativeUIController.h"
+#include "TextFit.h"
+#include "X11Utils.h"
 
 namespace NativeUI {
 
+namespace {
+
+constexpr unsigned long kTranslucentGreen = 0x991D7A48;  // ARGB, 60 % opaque
+constexpr long kBorderEventMask = VisibilityChangeMask | StructureNotifyMask | SubstructureNotifyMask;
+constexpr unsigned long kBorderValueMask =
+    CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap;
+constexpr unsigned long kBarValueMask = CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWColormap;
+constexpr long kBarEventMask = ExposureMask | VisibilityChangeMask | StructureNotifyMask;
+constexpr int kProvisionalBarX = 1970;
+constexpr int kProvisionalBarWidth = 400;
+constexpr int kProvisionalBarHeight = 100;
+constexpr int kBarHeight = 25;
+constexpr double kFontSize = 11.0;
+
+}  // namespace
+
 bool NativeUIController::createWindows() {
-  if (!_display) {
+  Display* display = _display.get();
+  if (!display) {
     callback()->onLog(LogType::Error, "XOpenDisplay(): Can't connect to: %s", XDisplayName(nullptr));
     return false;
   }
+  _errorSuppressor.reset();  // restores the handler it saved before a new one saves it again
+  _errorSuppressor = std::make_unique<XErrorSuppressor>(display);
+  _barDestroyed = false;
+
+  int opcode = 0;
+  int eventBase = 0;
+  int errorBase = 0;
+  if (!XQueryExtension(display, "SHAPE", &opcode, &eventBase, &errorBase)) {
+    // Without a line the showing would fail in silence: no shown report, and no reason.
+    callback()->onLog(LogType::Error, "XQueryExtension(): No Shape extension: %s",
+                      XDisplayName(nullptr));
+    return false;
+  }
+
+  _rootWindow = DefaultRootWindow(display);
+  getWorkArea(display, _rootWindow, _workArea);
+
+  XVisualInfo visualInfo{};
+  if (!matchArgbVisual(visualInfo)) return false;
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = kTranslucentGreen;
+  attributes.border_pixel = 0;
+  attributes.event_mask = kBorderEventMask;
+  attributes.override_redirect = True;
+  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
+  _borderWindow = XCreateWindow(display, _rootWindow, _monitor.x, _monitor.y, _monitor.width,
+                                _monitor.height, 0, visualInfo.depth, InputOutput,
+                                visualInfo.visual, kBorderValueMask, &attributes);
+  XFreeColormap(display, attributes.colormap);  // the window holds its own reference
+  if (_borderWindow == 0) {
+    callback()->onLog(LogType::Error, "XCreateWindow(): Window creation failed: %s",
+                      XDisplayName(nullptr));
+    return false;
+  }
+  setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
+  removeTitleBar(display, _borderWindow, _rootWindow);
+  setAlwaysOnTop(display, _borderWindow, _rootWindow);
+  setWindowShape(display, _borderWindow, _monitor);
+  setZELNativeUIWindowTypeIgnore(display, _borderWindow);
+  callback()->onLog(LogType::Log, "Created border window: 0x%08X",
+                    static_cast<unsigned int>(_borderWindow));
+
+  if (!initControlBar()) {
+    callback()->onLog(LogType::Error, "Control bar creation failed: %s", XDisplayName(nullptr));
+    // Nothing would ever show or destroy these windows again; they would stay on the server
+    // until the controller's connection closes.
+    destroyBarWindows();
+    _controlBarWindow = 0;
+    _borderWindow = 0;
+    return false;
+  }
+  XMapWindow(display, _borderWindow);
+  callback()->onLog(LogType::Log, "All windows mapped");
   return runNativeUIControllerThread();
 }
 
-bool NativeUIController::initControlBar() { return false; }
+// Both top-level windows and every child need a depth-32 TrueColor visual for their ARGB
+// pixels; without one, nothing here can be drawn at all.
+bool NativeUIController::matchArgbVisual(XVisualInfo& visualInfo) {
+  if (XMatchVisualInfo(_display.get(), DefaultScreen(_display.get()), 32, TrueColor,
+                       &visualInfo)) {
+    return true;
+  }
+  callback()->onLog(LogType::Error, "XMatchVisualInfo(): No 32-bit TrueColor visual: %s",
+                    XDisplayName(nullptr));
+  return false;
+}
 
-bool NativeUIController::initFont() { return false; }
-
-bool NativeUIController::runNativeUIControllerThread() {
-  const int pipeRead = _exitPipe[0];
-  if (pipeRead == -1) {
-    callback()->onLog(LogType::Error, "Pipe creation failed, unable to manage thread exit: %s",
+bool NativeUIController::initControlBar() {
+  Display* display = _display.get();
+  _barWidth = kProvisionalBarWidth;
+  XVisualInfo visualInfo{};
+  if (!matchArgbVisual(visualInfo)) return false;
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = kTranslucentGreen;
+  attributes.border_pixel = 0;
+  attributes.override_redirect = True;
+  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
+  _controlBarWindow = XCreateWindow(display, _rootWindow, kProvisionalBarX, _workArea.y,
+                                    _barWidth, kProvisionalBarHeight, 0, visualInfo.depth,
+                                    InputOutput, visualInfo.visual, kBarValueMask, &attributes);
+  XFreeColormap(display, attributes.colormap);
+  if (_controlBarWindow == 0) {
+    callback()->onLog(LogType::Error, "XCreateWindow(): Control bar window creation failed: %s",
                       XDisplayName(nullptr));
+    return false;
   }
-  while (!_exitRequested.load()) {
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    if (pipeRead != -1) FD_SET(pipeRead, &readSet);
-    timeval timeout{1, 0};
-    if (select(pipeRead + 1, &readSet, nullptr, nullptr, &timeout) > 0 &&
-        FD_ISSET(pipeRead, &readSet)) {
-      char byte;
-      if (read(pipeRead, &byte, 1) != 1) callback()->onLog(LogType::Error, "Pipe read failure");
-    }
+  XSync(display, False);
+  callback()->onLog(LogType::Log, "Created control bar window: 0x%08lX", _controlBarWindow);
+  setAlwaysOnTop(display, _controlBarWindow, _rootWindow);
+  XSync(display, False);
+  setZELNativeUIWindowType(display, _controlBarWindow);
+  XSync(display, False);
+  if (!initFont()) {
+    callback()->onLog(LogType::Error, "initFont(): Font init failed: %s", XDisplayName(nullptr));
+    return false;
   }
-  _exitRequested.store(false);
-  _visible.store(false);
-  callback()->onLog(LogType::Log, "%s: Completed", "runNativeUIControllerThread");
+  XSync(display, False);
+  XSelectInput(display, _controlBarWindow, kBarEventMask);
+  XSync(display, False);
+
+  int32_t total = 0;
+  createChildObjects(total);
+  const int x = _monitor.width / 2 + _monitor.x - total / 2;
+  const int y = _workArea.y + _monitor.y;
+  XMoveResizeWindow(display, _controlBarWindow, x, y, static_cast<unsigned int>(total),
+                    kBarHeight);
+  _barWidth = total;
+  _barHeight = kBarHeight;
+  setWindowFixedSize(display, _controlBarWindow, total, kBarHeight);
+  setCurvedBorder(display, _controlBarWindow, total, kBarHeight, _cornerRadius);
+  createChildWindows();
+  XMapWindow(display, _controlBarWindow);
   return true;
+}
+
+std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
+  if (row.type == ChildWindowType::Text) {
+    return std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+  }
+  unsigned long length = 0;
+  unsigned char* png = getPngImageFileData(row.imageName, length);
+  return std::make_unique<PngWindow>(_display.get(), row, callback(), png, length);
+}
+
+int32_t NativeUIController::childWidth(WindowOrder order) {
+  unsigned long width = 0;
+  unsigned long height = 0;
+  _childWindows[order]->getContentSize(width, height);
+  return static_cast<int32_t>(width);
+}
+
+// First pass: one object per row, replacing the previous showing's, and the bar's total width.
+void NativeUIController::createChildObjects(int32_t& totalWidth) {
+  for (ChildWinInfo& row : _rows) {
+    if (row.type != ChildWindowType::Text) continue;
+    std::string& shown = row.customText.empty() ? row.text : row.customText;
+    if (shown.size() > kMaxTextBytes) row.customText = cutAtCharacter(shown, kMaxTextBytes);
+  }
+  totalWidth = 0;
+  for (const ChildWinInfo& row : _rows) {
+    _childWindows[row.order] = makeChild(row);
+    totalWidth += childWidth(row.order);
+  }
+  if (totalWidth > _monitor.width) shortenTextsToFit(totalWidth);
+}
+
+// Texts that would make the bar wider than its monitor would push it, and the 16-bit positions
+// of its children, off the screen. The narrower text keeps what it needs, the wider ones share
+// the rest; each is cut at a character boundary and ends in an ellipsis.
+void NativeUIController::shortenTextsToFit(int32_t& totalWidth) {
+  std::vector<std::pair<int32_t, ChildWinInfo*>> texts;  // content width, row
+  int32_t available = _monitor.width - totalWidth;
+  for (ChildWinInfo& row : _rows) {
+    if (row.type != ChildWindowType::Text) continue;
+    const int32_t content = childWidth(row.order) - row.paddingLeft - row.paddingRight;
+    texts.emplace_back(content, &row);
+    available += content;
+  }
+  std::sort(texts.begin(), texts.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ChildWinInfo& row = *texts[i].second;
+    const int32_t share = std::max(0, available) / static_cast<int32_t>(texts.size() - i);
+    const int32_t budget = std::min(texts[i].first, share);
+    available -= budget;
+    if (budget >= texts[i].first) continue;
+    const std::string& shown = row.customText.empty() ? row.text : row.customText;
+    row.customText = fitTextToWidth(_display.get(), _font, shown, budget);
+    if (row.customText.empty()) row.customText = " ";  // empty would bring the default back
+    totalWidth -= childWidth(row.order);
+    _childWindows[row.order] = makeChild(row);
+    totalWidth += childWidth(row.order);
+  }
+}
+
+// Second pass: the children side by side, left to right, each as high as the bar.
+void NativeUIController::createChildWindows() {
+  Display* display = _display.get();
+  int16_t x = 0;
+  for (const ChildWinInfo& row : _rows) {
+    NativeChildWindow& child = *_childWindows[row.order];
+    unsigned long width = 0;
+    unsigned long height = 0;
+    child.getContentSize(width, height);
+    XRectangle rect;
+    rect.x = x;
+    rect.y = 0;
+    rect.width = static_cast<unsigned short>(width);
+    rect.height = kBarHeight;
+    x = static_cast<int16_t>(x + static_cast<int>(width));
+    child.createChildWindow(_rootWindow, _controlBarWindow, rect,
+                            BlackPixel(display, DefaultScreen(display)), row.backgroundColor);
+    // A child that failed has no window; recording id 0 would make the loop route events of
+    // "no window" to it.
+    if (child.window() != 0) _windowOrders[child.window()] = row.order;
+  }
+}
+
+// The children, the bar and the border window, in that order; used by the teardown and by every
+// path on which the windows would otherwise be left on the server.
+void NativeUIController::destroyBarWindows() {
+  for (const ChildWinInfo& row : _rows) {
+    auto child = _childWindows.find(row.order);
+    if (child != _childWindows.end() && child->second) child->second->destroyChildWindow();
+  }
+  if (_controlBarWindow != 0) XDestroyWindow(_display.get(), _controlBarWindow);
+  if (_borderWindow != 0) XDestroyWindow(_display.get(), _borderWindow);
+  _barDestroyed = true;
+}
+
+bool NativeUIController::initFont() {
+  if (_font) return true;
+  const std::string name = getLinuxOSDistribution();
+  const char* family = name.find("Ubuntu") != std::string::npos ? "ubuntu" : "cantarell";
+  _font = XftFontOpen(_display.get(), DefaultScreen(_display.get()), XFT_FAMILY, XftTypeString,
+                      family, XFT_SIZE, XftTypeDouble, kFontSize, nullptr);
+  std::cout << "Current os:" << name << ", font:" << static_cast<const void*>(_font) << std::endl;
+  return _font != nullptr;
 }
 
 }  // namespace NativeUI

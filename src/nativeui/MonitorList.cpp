@@ -1,12 +1,15 @@
 #include "MonitorList.h"
 
 #include "NativeUIController.h"
+#include "XConnection.h"
 
 namespace NativeUI {
 
 void MonitorLayout::init() {
   if (_display) return;
-  _display.reset(XOpenDisplay(nullptr));
+  // Should the server go away mid-listing, the calls simply fail and the list comes out short
+  // or empty, instead of Xlib ending the host process.
+  _display.reset(openSurvivableDisplay(nullptr, nullptr));
   if (!_display) return;
   XSelectInput(_display.get(), DefaultRootWindow(_display.get()), StructureNotifyMask);
 }

@@ -1,18 +1,22 @@
 #include "NativeUIController.h"
 
+#include <X11/extensions/Xrender.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
 
+#include "XConnection.h"
+
 namespace NativeUI {
 
 NativeUIController::NativeUIController(NativeUIControllerCallback* callback)
-    : _display(XOpenDisplay(nullptr)), _callback(callback) {
-  // A failed connection is reported by the UI thread when a showing starts.
+    : _callback(callback) {
+  connect();  // a failed connection is reported by the UI thread when a showing starts
   printf("%s:%p\n", "NativeUIController", static_cast<void*>(this));
   fflush(stdout);
 }
@@ -29,6 +33,32 @@ NativeUIController::~NativeUIController() {
   std::cout << "~NativeUIController" << ": Completed" << std::endl;
   printf("%s:%p\n", "~NativeUIController", static_cast<void*>(this));
   fflush(stdout);
+}
+
+void NativeUIController::connect() {
+  _connectionLost.store(false);
+  // Xlib's default would exit() the host process when the server goes away or another client
+  // kills our connection.
+  _display.reset(openSurvivableDisplay(&NativeUIController::onConnectionLost, this));
+  if (!_display) return;
+  // Registers the Render extension before Xft and Xcursor register theirs. XCloseDisplay runs
+  // the close hooks newest first; had Render come later, its hook would run first, and the
+  // fonts and cursors that Xft and Xcursor free in theirs would make Render re-register the
+  // closing display. That stale entry is then found by the next connection that Xlib happens
+  // to allocate at the same address, and its requests go out with another server's opcodes.
+  int eventBase = 0;
+  int errorBase = 0;
+  XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
+}
+
+void NativeUIController::onConnectionLost(Display*, void* controller) {
+  static_cast<NativeUIController*>(controller)->_connectionLost.store(true);
+}
+
+// Owner thread, no UI thread running. The UI thread that met the loss has already released the
+// dead connection and all that belonged to it.
+void NativeUIController::reconnectIfLost() {
+  if (_connectionLost.load()) connect();
 }
 
 void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
@@ -57,6 +87,7 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
     }
   }
 
+  reconnectIfLost();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _monitor = monitors[monitorIndex];
   callback()->onLog(LogType::Log,
@@ -74,6 +105,7 @@ void NativeUIController::startUIThread() {
     _exitPipe[0] = -1;
     _exitPipe[1] = -1;
   }
+  std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _threadEnded.store(false);
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");

@@ -16,6 +16,7 @@
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -65,15 +66,47 @@ class NativeUIController {
 
  private:
   NativeUIControllerCallback* callback() const { return _callback.load(); }
+  void connect();
+  void reconnectIfLost();
+  static void onConnectionLost(Display* display, void* controller);
   void startUIThread();
   void joinUIThread();
   void closeExitPipe();
 
-  // The UI thread.
+  // The UI thread: building (ControlBarBuild.cpp).
   bool createWindows();
   bool initControlBar();
   bool initFont();
+  bool matchArgbVisual(XVisualInfo& visualInfo);
+  void createChildObjects(int32_t& totalWidth);
+  std::unique_ptr<NativeChildWindow> makeChild(const ChildWinInfo& row);
+  int32_t childWidth(WindowOrder order);
+  void shortenTextsToFit(int32_t& totalWidth);
+  void createChildWindows();
+  void destroyBarWindows();
+
+  // The UI thread: the event loop (EventLoop.cpp). One handler per event type, see
+  // kEventHandlers.
+  struct LoopState;
+  using EventHandler = void (NativeUIController::*)(const XEvent&, LoopState&);
   bool runNativeUIControllerThread();
+  bool waitForEvents(LoopState& state);
+  void drainEvents(LoopState& state);
+  void tearDown();
+  void endLostConnection(LoopState& state);
+  void releaseLostConnection();
+  void onButtonPress(const XEvent& event, LoopState& state);
+  void onButtonRelease(const XEvent& event, LoopState& state);
+  void onMotionNotify(const XEvent& event, LoopState& state);
+  void onExpose(const XEvent& event, LoopState& state);
+  void onDestroyNotify(const XEvent& event, LoopState& state);
+  void onMapNotify(const XEvent& event, LoopState& state);
+  void onReparentNotify(const XEvent& event, LoopState& state);
+  void moveBar(Window handle);
+  void markTopLevelFrame(Window window, Window parent);
+  Window childWindow(WindowOrder order) const;
+  static const std::array<EventHandler, LASTEvent> kEventHandlers;
+  static std::array<EventHandler, LASTEvent> makeEventHandlers();
 
   int32_t _monitorIndex = -1;
   Window _borderWindow = 0;
@@ -97,6 +130,15 @@ class NativeUIController {
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
   std::atomic<bool> _threadEnded{false};
+  // Set by Xlib's I/O error exit handler (on the UI thread) when the server closed the
+  // connection; the connection is then unusable and is replaced at the next showing.
+  std::atomic<bool> _connectionLost{false};
+  // The rows of the child window table as they stood when the showing started: the build reads
+  // this copy, so a text set meanwhile on the owner thread can never be read half-written.
+  std::array<ChildWinInfo, kChildWindowCount> _rows;
+  // Set once the loop has destroyed the bar itself, so that the border window's DestroyNotify
+  // can tell a teardown from a destruction by another client.
+  bool _barDestroyed = false;
 };
 
 }  // namespace NativeUI

@@ -1,0 +1,245 @@
+// The UI thread's event loop. It sleeps in select() on the X connection and the exit pipe (at
+// most one second at a time), drains every queued X event through kEventHandlers, and ends when
+// the border window's DestroyNotify has been handled, whether our teardown or another client
+// destroyed it.
+#include <sys/select.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+
+#include "NativeUIController.h"
+#include "X11Utils.h"
+
+namespace NativeUI {
+
+struct NativeUIController::LoopState {
+  int connection = -1;
+  int pipeRead = -1;
+  int bound = 0;
+  bool dragging = false;
+  bool exitTriggered = false;
+};
+
+// Event types without an entry are taken from the queue and ignored.
+std::array<NativeUIController::EventHandler, LASTEvent> NativeUIController::makeEventHandlers() {
+  std::array<EventHandler, LASTEvent> handlers{};
+  handlers[ButtonPress] = &NativeUIController::onButtonPress;
+  handlers[ButtonRelease] = &NativeUIController::onButtonRelease;
+  handlers[MotionNotify] = &NativeUIController::onMotionNotify;
+  handlers[Expose] = &NativeUIController::onExpose;
+  handlers[DestroyNotify] = &NativeUIController::onDestroyNotify;
+  handlers[MapNotify] = &NativeUIController::onMapNotify;
+  handlers[ReparentNotify] = &NativeUIController::onReparentNotify;
+  return handlers;
+}
+
+const std::array<NativeUIController::EventHandler, LASTEvent> NativeUIController::kEventHandlers =
+    NativeUIController::makeEventHandlers();
+
+bool NativeUIController::runNativeUIControllerThread() {
+  LoopState state;
+  state.connection = ConnectionNumber(_display.get());
+  state.pipeRead = _exitPipe[0];
+  if (state.pipeRead == -1) {
+    callback()->onLog(LogType::Error, "Pipe creation failed, unable to manage thread exit: %s",
+                      XDisplayName(nullptr));
+  }
+  state.bound = std::max(state.connection, state.pipeRead) + 1;
+
+  while (!state.exitTriggered) {
+    if (waitForEvents(state) && _exitRequested.load() && _borderWindow != 0) tearDown();
+    drainEvents(state);
+    if (_connectionLost.load()) {
+      endLostConnection(state);
+      break;
+    }
+  }
+
+  _errorSuppressor.reset();
+  _borderWindow = 0;
+  _controlBarWindow = 0;
+  _visible.store(false);
+  _rootWindow = 0;
+  if (_connectionLost.load()) releaseLostConnection();
+  callback()->onLog(LogType::Log, "%s: Completed", "runNativeUIControllerThread");
+  return true;
+}
+
+// Returns whether the exit request is to be checked in this cycle: after a pipe byte or a
+// timeout, never while the X connection has work, so that the events already sent are handled
+// first.
+bool NativeUIController::waitForEvents(LoopState& state) {
+  Display* display = _display.get();
+  // Events that Xlib already read (during the build's syncs, or a handler's round trip) would
+  // otherwise wait in its queue for the whole timeout, as would our own unflushed requests.
+  if (XQLength(display) > 0) return false;
+  XFlush(display);
+
+  fd_set readSet;
+  FD_ZERO(&readSet);
+  FD_SET(state.connection, &readSet);
+  if (state.pipeRead != -1) FD_SET(state.pipeRead, &readSet);
+  timeval timeout{1, 0};
+  const int ready = select(state.bound, &readSet, nullptr, nullptr, &timeout);
+  if (ready < 0) return false;
+  if (ready == 0) return true;
+  if (FD_ISSET(state.connection, &readSet)) return false;
+  if (state.pipeRead != -1 && FD_ISSET(state.pipeRead, &readSet)) {
+    char byte;
+    if (read(state.pipeRead, &byte, 1) != 1) callback()->onLog(LogType::Error, "Pipe read failure");
+    return true;
+  }
+  return false;
+}
+
+void NativeUIController::drainEvents(LoopState& state) {
+  state.exitTriggered = false;
+  Display* display = _display.get();
+  while (XPending(display) != 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type < 0 || event.type >= LASTEvent) continue;
+    if (const EventHandler handler = kEventHandlers[event.type]) (this->*handler)(event, state);
+  }
+}
+
+// The server is gone or closed our connection: nothing of the indicator is left on screen, and
+// no event will ever come again.
+void NativeUIController::endLostConnection(LoopState& state) {
+  callback()->onLog(LogType::Error, "X connection lost: %s", XDisplayName(nullptr));
+  if (!state.exitTriggered) {
+    _visible.store(false);
+    callback()->onWindowHidden();
+  }
+  _exitRequested.store(false);
+}
+
+// Only the thread that met the I/O error may still call Xlib on the dead connection: it left the
+// connection's lock in a state that makes every other thread wait forever. So everything that
+// belongs to the connection is released here; the next showing opens a new one.
+void NativeUIController::releaseLostConnection() {
+  _childWindows.clear();
+  _windowOrders.clear();
+  if (_font) XftFontClose(_display.get(), _font);
+  _font = nullptr;
+  _display.reset();
+}
+
+void NativeUIController::tearDown() {
+  callback()->onLog(LogType::Log, "Exit requested");
+  destroyBarWindows();
+  _exitRequested.store(false);
+}
+
+Window NativeUIController::childWindow(WindowOrder order) const {
+  auto child = _childWindows.find(order);
+  return child != _childWindows.end() && child->second ? child->second->window() : 0;
+}
+
+void NativeUIController::onButtonPress(const XEvent& event, LoopState& state) {
+  const Window window = event.xbutton.window;
+  if (window == 0) return;
+  if (window == childWindow(WindowOrder::StopSharingText)) {
+    callback()->onStopScreenShareClicked();
+    return;
+  }
+  if (window == childWindow(WindowOrder::LeftDragHandle) ||
+      window == childWindow(WindowOrder::RightDragHandle)) {
+    XGrabPointer(_display.get(), window, False,
+                 ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+                 GrabModeAsync, _rootWindow, None, CurrentTime);
+    state.dragging = true;
+  }
+}
+
+void NativeUIController::onButtonRelease(const XEvent&, LoopState& state) {
+  if (!state.dragging) return;
+  XUngrabPointer(_display.get(), CurrentTime);
+  state.dragging = false;
+}
+
+void NativeUIController::onMotionNotify(const XEvent& event, LoopState& state) {
+  if (state.dragging) moveBar(event.xmotion.window);
+}
+
+void NativeUIController::moveBar(Window handle) {
+  Window root = 0;
+  Window child = 0;
+  int px = 0;
+  int py = 0;
+  int wx = 0;
+  int wy = 0;
+  unsigned int mask = 0;
+  // The pointer's position now, not the event's: motion events are not compressed, so the
+  // event may be stale by the time it is handled.
+  if (!XQueryPointer(_display.get(), _rootWindow, &root, &child, &px, &py, &wx, &wy, &mask)) {
+    return;  // the pointer is on another screen
+  }
+  int x = handle == childWindow(WindowOrder::RightDragHandle) ? px - _barWidth : px;
+  const int right = _monitor.x + _monitor.width;
+  if (x + _barWidth > right) x = right - _barWidth;
+  if (x < _monitor.x) x = _monitor.x;
+  XMoveWindow(_display.get(), _controlBarWindow, x, _workArea.y + _monitor.y);
+}
+
+void NativeUIController::onExpose(const XEvent& event, LoopState&) {
+  auto order = _windowOrders.find(event.xexpose.window);
+  if (order == _windowOrders.end() || static_cast<int32_t>(order->second) == 0) return;
+  auto child = _childWindows.find(order->second);
+  // Only the current showing's children are drawn; a stale window id of an earlier showing
+  // maps to an order whose object now owns another window.
+  if (child != _childWindows.end() && child->second &&
+      child->second->window() == event.xexpose.window) {
+    child->second->draw();
+  }
+}
+
+void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) {
+  const Window window = event.xdestroywindow.window;
+  callback()->onLog(LogType::Log, "Window destroyed: %d", static_cast<int>(window));
+  if (window != _borderWindow || state.exitTriggered) return;
+  callback()->onLog(LogType::Log, "Window destroyed trigger exit: %d", static_cast<int>(window));
+  // Another client destroyed the border window: the bar would stay on screen, unserved, with a
+  // stop button that does nothing.
+  if (!_barDestroyed) {
+    _borderWindow = 0;  // already gone
+    destroyBarWindows();
+  }
+  _visible.store(false);
+  callback()->onWindowHidden();
+  state.exitTriggered = true;
+}
+
+void NativeUIController::onMapNotify(const XEvent& event, LoopState&) {
+  const Window window = event.xmap.window;
+  if (window != _borderWindow || window == 0) return;
+  callback()->onLog(LogType::Log, "Window created and visible: %d", static_cast<int>(window));
+  _visible.store(true);
+  callback()->onWindowShown();
+}
+
+void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {
+  if (event.xreparent.window != _controlBarWindow || _controlBarWindow == 0) return;
+  markTopLevelFrame(event.xreparent.window, event.xreparent.parent);
+}
+
+// Marks the ancestor that is a direct child of the root window (the frame that now holds the
+// bar) with the window-type property.
+void NativeUIController::markTopLevelFrame(Window window, Window parent) {
+  std::cout << "Received reparent event, id: 0x" << std::hex << window << ", parent: 0x"
+            << parent << std::dec << std::endl;
+  Window w = parent;
+  while (w != _rootWindow) {
+    Window p = 0;
+    Window root = 0;
+    // A window that went away meanwhile ends the walk; there is no frame left to mark.
+    if (!getWindowParent(_display.get(), w, p, root) || p == 0) return;
+    if (p == _rootWindow) break;
+    w = p;
+  }
+  setZELNativeUIWindowType(_display.get(), w);
+}
+
+}  // namespace NativeUI

@@ -1,0 +1,28 @@
+#include "XConnection.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace NativeUI {
+
+namespace {
+
+int printConnectionLost(Display* display) {
+  fprintf(stderr, "X connection to %s broken (explicit kill or server shutdown).\n",
+          DisplayString(display));
+  return 0;
+}
+
+void ignoreConnectionLost(Display*, void*) {}
+
+}  // namespace
+
+Display* openSurvivableDisplay(XIOErrorExitHandler onLost, void* data) {
+  static std::once_flag installed;
+  std::call_once(installed, [] { XSetIOErrorHandler(&printConnectionLost); });
+  Display* display = XOpenDisplay(nullptr);
+  if (display) XSetIOErrorExitHandler(display, onLost ? onLost : &ignoreConnectionLost, data);
+  return display;
+}
+
+}  // namespace NativeUI

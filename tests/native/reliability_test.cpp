@@ -1,0 +1,199 @@
+// Faults a desktop library meets in the field: the X connection killed or the server gone
+// while the bar is shown, and texts far too long for the bar.
+// gtest before Xlib: Xlib's macros (None, Bool) break gtest's templates.
+#include <gtest/gtest.h>
+
+#include <X11/Xft/Xft.h>
+#include <X11/Xlib.h>
+
+#include <regex>
+#include <string>
+
+#include "NativeUIController.h"
+#include "TextFit.h"
+#include "support/Probe.h"
+#include "support/RecordingCallback.h"
+#include "support/XServer.h"
+
+using NativeUI::NativeUIController;
+using NativeUI::WindowOrder;
+using testing_x::Geometry;
+using testing_x::Probe;
+using testing_x::RecordingCallback;
+using testing_x::ScopedDisplay;
+using testing_x::XServer;
+
+namespace {
+
+Window loggedWindow(const RecordingCallback& callback, const std::string& pattern, int nth = 0) {
+  const std::regex re(pattern);
+  for (const std::string& line : callback.lines()) {
+    std::smatch match;
+    if (std::regex_match(line, match, re) && nth-- == 0) {
+      return std::stoul(match[1].str(), nullptr, 16);
+    }
+  }
+  return 0;
+}
+
+class ConnectionLoss : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = XServer::start("xorg");
+    server->layoutSingle();
+    env = std::make_unique<ScopedDisplay>(server->display());
+    controller = std::make_unique<NativeUIController>(&callback);
+    ASSERT_TRUE(controller->showControlBar(0));
+    ASSERT_TRUE(callback.waitFor("shown"));
+  }
+  void TearDown() override { controller.reset(); }
+
+  std::unique_ptr<XServer> server;
+  std::unique_ptr<ScopedDisplay> env;
+  RecordingCallback callback;
+  std::unique_ptr<NativeUIController> controller;
+};
+
+// Xlib's default I/O error handling would exit() this very test process.
+TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
+  {
+    Probe probe(server->display());
+    XKillClient(probe.display(), loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"));
+    XSync(probe.display(), False);
+  }
+  ASSERT_TRUE(callback.waitFor("hidden"));
+  EXPECT_TRUE(callback.waitForLine("X connection lost: " + server->display()));
+  EXPECT_TRUE(callback.waitForLine("runNativeUIControllerThread: Completed"));
+  EXPECT_FALSE(controller->isVisible());
+
+  ASSERT_TRUE(controller->showControlBar(0));
+  ASSERT_TRUE(callback.waitFor("shown", 2));
+  EXPECT_TRUE(controller->isVisible());
+  ASSERT_TRUE(controller->hideControlBar());
+  EXPECT_EQ(callback.count("hidden"), 2);
+}
+
+TEST_F(ConnectionLoss, ServerDeathEndsTheShowingAndANewServerWorks) {
+  server->stop();
+  ASSERT_TRUE(callback.waitFor("hidden"));
+  EXPECT_TRUE(callback.waitForLine("runNativeUIControllerThread: Completed"));
+  EXPECT_FALSE(controller->isVisible());
+  EXPECT_TRUE(controller->hideControlBar());
+
+  auto next = XServer::start("xorg");
+  next->layoutSingle();
+  ScopedDisplay nextEnv(next->display());
+  ASSERT_TRUE(controller->showControlBar(0));
+  ASSERT_TRUE(callback.waitFor("shown", 2));
+  ASSERT_TRUE(controller->hideControlBar());
+  controller.reset();  // before the new server goes away
+}
+
+class TextFit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = XServer::start("xvfb", {"640x480x24"});
+    display = XOpenDisplay(server->display().c_str());
+    ASSERT_NE(display, nullptr);
+    font = XftFontOpen(display, DefaultScreen(display), XFT_FAMILY, XftTypeString, "cantarell",
+                       XFT_SIZE, XftTypeDouble, 11.0, nullptr);
+    ASSERT_NE(font, nullptr);
+  }
+  void TearDown() override {
+    XftFontClose(display, font);
+    XCloseDisplay(display);
+  }
+  int width(const std::string& text) {
+    XGlyphInfo extent{};
+    XftTextExtentsUtf8(display, font, reinterpret_cast<const FcChar8*>(text.data()),
+                       static_cast<int>(text.size()), &extent);
+    return extent.width;
+  }
+
+  std::unique_ptr<XServer> server;
+  Display* display = nullptr;
+  XftFont* font = nullptr;
+};
+
+TEST_F(TextFit, CutsOnlyAtCharacterBoundaries) {
+  const std::string text = "a\xC3\xA9\xE2\x82\xAC";  // a, e-acute (2 bytes), euro sign (3 bytes)
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 10), text);
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 6), text);
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 5), "a\xC3\xA9");
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 4), "a\xC3\xA9");
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 2), "a");
+  EXPECT_EQ(NativeUI::cutAtCharacter(text, 0), "");
+}
+
+TEST_F(TextFit, TextsThatFitAreKeptAndOthersEndInAnEllipsis) {
+  const std::string text = "You are sharing entire screen";
+  EXPECT_EQ(NativeUI::fitTextToWidth(display, font, text, width(text)), text);
+
+  const std::string fitted = NativeUI::fitTextToWidth(display, font, text, width(text) / 2);
+  ASSERT_GE(fitted.size(), 3u);
+  EXPECT_EQ(fitted.substr(fitted.size() - 3), "\xE2\x80\xA6");
+  EXPECT_EQ(text.compare(0, fitted.size() - 3, fitted, 0, fitted.size() - 3), 0);
+  EXPECT_LE(width(fitted), width(text) / 2);
+  // One more character would not have fitted.
+  const std::string longer = text.substr(0, fitted.size() - 3 + 1) + "\xE2\x80\xA6";
+  EXPECT_GT(width(longer), width(text) / 2);
+
+  EXPECT_EQ(NativeUI::fitTextToWidth(display, font, text, 0), "");
+  // Multi-byte characters are never split.
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "\xE2\x82\xAC";
+  const std::string cut = NativeUI::fitTextToWidth(display, font, many, 50);
+  EXPECT_EQ(cut.size() % 3, 0u);
+}
+
+class LongTexts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = XServer::start("xorg");
+    server->layoutSingle("1024x768");
+    env = std::make_unique<ScopedDisplay>(server->display());
+    probe = std::make_unique<Probe>(server->display());
+    controller = std::make_unique<NativeUIController>(&callback);
+  }
+  void TearDown() override {
+    controller.reset();
+    NativeUI::setChildControlBarText(WindowOrder::SharingText, "");
+    NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "");
+  }
+  Geometry showAndMeasureBar() {
+    EXPECT_TRUE(controller->showControlBar(0));
+    EXPECT_TRUE(callback.waitFor("shown"));
+    Geometry bar;
+    EXPECT_TRUE(probe->geometry(
+        loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"), bar));
+    return bar;
+  }
+
+  std::unique_ptr<XServer> server;
+  std::unique_ptr<ScopedDisplay> env;
+  std::unique_ptr<Probe> probe;
+  RecordingCallback callback;
+  std::unique_ptr<NativeUIController> controller;
+};
+
+TEST_F(LongTexts, AMegabyteTextShowsABarThatFitsItsMonitor) {
+  NativeUI::setChildControlBarText(WindowOrder::SharingText, std::string(1 << 20, 'W'));
+  const Geometry bar = showAndMeasureBar();
+  EXPECT_LE(bar.width, 1024u);
+  EXPECT_GE(bar.x, 0);
+  EXPECT_LE(bar.x + static_cast<int>(bar.width), 1024);
+  EXPECT_TRUE(controller->isVisible());
+}
+
+TEST_F(LongTexts, TwoTextsWiderThanTheMonitorShareIt) {
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += "sharing ";
+  NativeUI::setChildControlBarText(WindowOrder::SharingText, words);
+  NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "Stop " + words);
+  const Geometry bar = showAndMeasureBar();
+  EXPECT_LE(bar.width, 1024u);
+  EXPECT_GT(bar.width, 900u);  // shortened to fit, not to nothing
+  EXPECT_GE(bar.x, 0);
+}
+
+}  // namespace
