@@ -1,0 +1,235 @@
+'use strict';
+// The indicator end to end through the shipped module, as a user of it sees and works it: a
+// private Xorg with two monitors side by side and openbox managing the screen, a real pointer
+// (XTEST through xdotool), screenshots of the root window. Each scenario runs in a Node process
+// of its own, since the controller is one per process.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { startXServer, sideBySide, startOpenbox, xrun } = require('./support/xserver');
+const { runScenario } = require('./support/child');
+
+let server;
+let wm;
+let workAreaTop;
+
+before(async () => {
+  server = await startXServer('xorg');
+  await sideBySide(server.display);
+  // A top margin, as a desktop panel would reserve: the bar must sit below it.
+  const rc = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'openbox-')), 'rc.xml');
+  fs.writeFileSync(rc, '<?xml version="1.0"?>\n<openbox_config xmlns="http://openbox.org/3.4/rc">' +
+    '<margins><top>27</top><bottom>0</bottom><left>0</left><right>0</right></margins>' +
+    '</openbox_config>\n');
+  wm = await startOpenbox(server.display, { args: ['--config-file', rc] });
+  for (let i = 0; i < 200 && workAreaTop === undefined; ++i) {
+    const area = await xrun(server.display, 'xprop', ['-root', '-notype', '_NET_WORKAREA']);
+    const match = /=\s*-?\d+,\s*(-?\d+)/.exec(area);
+    if (match) workAreaTop = Number(match[1]);
+    else await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  assert.equal(workAreaTop, 27);
+});
+
+after(async () => {
+  await wm?.stop();
+  await server?.stop();
+});
+
+// What every scenario starts from: the module, its four functions registered, the reports
+// collected, and small helpers over the X tools. A scenario exits by itself when it is done:
+// the module's wake-up handles keep the event loop alive for as long as an instance lives.
+const prelude = `
+const { execFileSync } = require('node:child_process');
+const { NativeUIWrapper } = require(addon);
+NativeUIWrapper._internal_setSafeWrap((f) => f);
+const ui = new NativeUIWrapper();
+const events = [];
+const logs = [];
+ui.registerShowControlBarCallback(function () { events.push(this === globalThis ? 'shown' : 'bad this'); });
+ui.registerHideControlBarCallback(() => events.push('hidden'));
+ui.registerStopSharingClickEvent(() => events.push('stop'));
+ui.registerLogCallback((level, text) => logs.push(level + ' ' + text));
+const x = (command, ...args) => execFileSync(command, args, { encoding: 'utf8' });
+const count = (kind) => events.filter((e) => e === kind).length;
+const ids = (pattern) => logs.map((l) => pattern.exec(l)).filter(Boolean).map((m) => m[1]);
+const geometry = (id) => {
+  const out = x('xwininfo', '-id', id);
+  const field = (name) => Number(new RegExp(name + ':\\\\s+(-?\\\\d+)').exec(out)[1]);
+  return { x: field('Absolute upper-left X'), y: field('Absolute upper-left Y'),
+           width: field('Width'), height: field('Height') };
+};
+const exists = (id) => { try { x('xwininfo', '-id', id); return true; } catch { return false; } };
+// Screen pixels of a region as 'rrggbb' strings, row by row.
+const pixels = (g) => {
+  const out = x('import', '-window', 'root', '-crop', g.width + 'x' + g.height + '+' + g.x + '+' + g.y, 'txt:-');
+  const rows = Array.from({ length: g.height }, () => []);
+  for (const m of out.matchAll(/^(\\d+),(\\d+): \\S+\\s+#(\\w{4})(\\w{4})(\\w{4})/gm)) {
+    rows[Number(m[2])][Number(m[1])] = (m[3].slice(0, 2) + m[4].slice(0, 2) + m[5].slice(0, 2)).toLowerCase();
+  }
+  return rows;
+};
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const eventually = async (predicate, what) => {
+  for (let i = 0; i < 1000; ++i) { if (predicate()) return; await sleep(10); }
+  throw new Error('never happened: ' + what);
+};
+const shown = async (n = 1) => {
+  await until(() => count('shown') >= n);
+  const border = ids(/Created border window: (0x[0-9A-F]+)/).at(-1);
+  const bar = ids(/Created control bar window: (0x[0-9A-F]+)/).at(-1);
+  const children = ids(/Child window created : (0x[0-9A-F]+)/).slice(-5);
+  return { border, bar, children };
+};
+`;
+
+async function scenario(source) {
+  const result = await runScenario(prelude + source, { display: server.display });
+  assert.equal(result.timedOut, false, `scenario hung: ${result.stderr}`);
+  assert.equal(result.code, 0, `scenario failed: ${result.stderr}`);
+  return result.reports;
+}
+
+test('the bar frames monitor 1, sits at its top centre and goes away in the reported order', async () => {
+  const [r] = await scenario(`
+    (async () => {
+      ui.showControlBar(1);
+      const w = await shown();
+      const visibleWhileShown = ui.Visible;
+      const border = geometry(w.border);
+      const bar = geometry(w.bar);
+      const children = w.children.map(geometry);
+      const shape = x('xwininfo', '-shape', '-id', w.border);
+      ui.hideControlBar();
+      await until(() => count('hidden') === 1);
+      report({ events, visibleWhileShown, visibleAfter: ui.Visible, border, bar, children, shape,
+               gone: [w.border, w.bar, ...w.children].filter(exists),
+               logs: logs.slice(logs.indexOf('log hideControlBar')) });
+    })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+  `);
+  assert.deepEqual(r.events, ['shown', 'hidden']);
+  assert.equal(r.visibleWhileShown, true);
+  assert.equal(r.visibleAfter, false);
+  assert.deepEqual(r.border, { x: 1920, y: 0, width: 1280, height: 1024 });
+  assert.doesNotMatch(r.shape, /No window shape defined/);
+  assert.equal(r.bar.height, 25);
+  assert.equal(r.bar.y, workAreaTop + 0);
+  assert.equal(r.bar.x, Math.trunc(1280 / 2) + 1920 - Math.trunc(r.bar.width / 2));
+  let left = r.bar.x;
+  for (const child of r.children) {
+    assert.equal(child.x, left);
+    left += child.width;
+  }
+  assert.equal(left, r.bar.x + r.bar.width);
+  assert.deepEqual(r.gone, []);
+  assert.deepEqual(r.logs.slice(0, 2), ['log hideControlBar', 'log Exit requested']);
+  assert.equal(r.logs.at(-2), 'log runNativeUIControllerThread: Completed');
+  assert.equal(r.logs.at(-1), 'log hideControlBar: Completed');
+});
+
+test('a screenshot shows the green half with its grip, the red half with the stop square, the texts and the frame', async () => {
+  const [r] = await scenario(`
+    (async () => {
+      ui.showControlBar(1);
+      const w = await shown();
+      const bar = geometry(w.bar);
+      const children = w.children.map(geometry);
+      await sleep(200);  // the exposures are painted right after the map
+      report({ bar, children, shot: pixels(bar),
+               frame: pixels({ x: 1920, y: 500, width: 1280, height: 1 })[0] });
+      ui.hideControlBar();
+    })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+  `);
+  const at = (x, y) => r.shot[y][x];
+  const [grip, notice, stop, text] = r.children.map((c) => c.x - r.bar.x);
+  assert.equal(at(grip + 8, 5), 'ffffff');
+  assert.equal(at(grip + 11, 18), 'ffffff');
+  assert.equal(at(grip + 10, 10), '1db868');
+  assert.equal(at(notice + 1, 2), '1db868');
+  assert.equal(at(stop + 10, 9), 'ffffff');
+  assert.equal(at(stop + 15, 14), 'ffffff');
+  assert.equal(at(stop + 9, 9), 'fe3a68');
+  const ink = (from, to, background) => {
+    let n = 0;
+    for (let y = 0; y < 25; ++y) for (let x = from; x < to; ++x) n += at(x, y) !== background;
+    return n;
+  };
+  assert.ok(ink(notice, stop, '1db868') > 50, 'the notice is drawn');
+  assert.ok(ink(text, text + r.children[3].width, 'fe3a68') > 30, 'the stop text is drawn');
+  assert.equal(r.frame[0], '1d7a48');
+  assert.equal(r.frame[5], '1d7a48');
+  assert.notEqual(r.frame[6], '1d7a48');
+  assert.notEqual(r.frame[640], '1d7a48');
+  assert.equal(r.frame[1279], '1d7a48');
+});
+
+test('only a press on "Stop sharing" calls the stop function; the grips drag the bar within its monitor', async () => {
+  const [r] = await scenario(`
+    (async () => {
+      ui.showControlBar(1);
+      const w = await shown();
+      const [grip, notice, square, text] = w.children.map(geometry);
+      const click = (g) => x('xdotool', 'mousemove', String(g.x + 4), String(g.y + 12), 'click', '1');
+      click(notice);
+      click(square);
+      click(text);
+      await until(() => count('stop') === 1);
+      await sleep(100);
+      const stopsAfterThree = count('stop');
+      const y = String(geometry(w.bar).y + 12);
+      const drag = (fromX, toX) => x('xdotool', 'mousemove', String(fromX), y, 'mousedown', '1',
+        'sleep', '0.1', 'mousemove', String(Math.round((fromX + toX) / 2)), y,
+        'mousemove', String(toX), y, 'mouseup', '1');
+      const width = geometry(w.bar).width;
+      drag(geometry(w.bar).x + 9, 2100);
+      await eventually(() => geometry(w.bar).x === 2100, 'left grip drag');
+      drag(geometry(w.bar).x + width - 10, 3000);
+      await eventually(() => geometry(w.bar).x === 3000 - width, 'right grip drag');
+      drag(geometry(w.bar).x + 9, 500);
+      await eventually(() => geometry(w.bar).x === 1920, 'clamped at the left edge');
+      report({ stopsAfterThree, events, width, barY: geometry(w.bar).y });
+      ui.hideControlBar();
+    })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+  `);
+  assert.equal(r.stopsAfterThree, 1);
+  assert.equal(r.barY, workAreaTop);
+});
+
+test('a hide right after a show still reports shown, then hidden', async () => {
+  const [r] = await scenario(`
+    (async () => {
+      ui.showControlBar(0);
+      ui.hideControlBar();
+      const visible = ui.Visible;
+      await until(() => count('hidden') === 1);
+      report({ events, visible });
+    })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+  `);
+  assert.deepEqual(r.events, ['shown', 'hidden']);
+  assert.equal(r.visible, false);
+});
+
+test('custom texts widen the bar at the next build; the same monitor changes nothing; another monitor hides first', async () => {
+  const [r] = await scenario(`
+    (async () => {
+      ui.showControlBar(0);
+      let w = await shown(1);
+      const plain = geometry(w.bar);
+      ui.showControlBar(0, { sharing_text: 'You are sharing your entire screen right now' });
+      await sleep(100);
+      const same = geometry(w.bar);
+      ui.showControlBar(1);
+      w = await shown(2);
+      const moved = geometry(w.bar);
+      const border = geometry(w.border);
+      report({ plain, same, moved, border, events });
+      ui.hideControlBar();
+    })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+  `);
+  assert.deepEqual(r.same, r.plain);
+  assert.deepEqual(r.events, ['shown', 'hidden', 'shown']);
+  assert.ok(r.moved.width > r.plain.width + 50, `${r.moved.width} vs ${r.plain.width}`);
+  assert.deepEqual(r.border, { x: 1920, y: 0, width: 1280, height: 1024 });
+});
