@@ -71,11 +71,10 @@ bool NativeUIController::runNativeUIControllerThread() {
 // timeout, never while the X connection has work, so that the events already sent are handled
 // first.
 bool NativeUIController::waitForEvents(LoopState& state) {
-  Display* display = _display.get();
-  // Events that Xlib already read (during the build's syncs, or a handler's round trip) would
-  // otherwise wait in its queue for the whole timeout, as would our own unflushed requests.
-  if (XQLength(display) > 0) return false;
-  XFlush(display);
+  // Flushes our requests and takes in every event that has already arrived: events that Xlib
+  // read earlier (during the build's syncs, a handler's round trip, or the flush itself) are no
+  // longer visible to select() and would otherwise wait for the whole timeout.
+  if (XPending(_display.get()) > 0) return false;
 
   fd_set readSet;
   FD_ZERO(&readSet);
