@@ -18,16 +18,26 @@ struct NapiThreadsafeFunction::Channel {
   std::mutex _mutex;  // guards _queue and _closed
   std::deque<void*> _queue;
   bool _closed = false;
+  bool _raiseFailed = false;  // JavaScript thread only; says so on standard error once
 };
 
 namespace {
 
+// At most this many items run per wake-up. Producers that keep pace with the JavaScript thread
+// would otherwise hold it in one drain for ever: timers, I/O and a worker's termination all
+// wait for the callback to return. The rest runs at the next wake-up, as Node's own
+// thread-safe function does.
+constexpr int kMaxItemsPerWakeUp = 1000;
+
 // Hands an error to Node's uncaught-exception machinery. Must not throw: it runs where an
-// exception would otherwise unwind into libuv.
-void raiseUncaught(napi_env env, napi_value error) noexcept {
-  if (error == nullptr || napi_fatal_exception(env, error) != napi_ok) {
+// exception would otherwise unwind into libuv. It fails only while the environment is going
+// away (a worker being terminated), when every item fails the same way: said once.
+void raiseUncaught(napi_env env, napi_value error, bool& failedBefore) noexcept {
+  if (error != nullptr && napi_fatal_exception(env, error) == napi_ok) return;
+  if (!failedBefore) {
     fprintf(stderr, "NapiThreadsafeFunction: an error of a dispatched item could not be raised\n");
   }
+  failedBefore = true;
 }
 
 napi_value errorFromMessage(napi_env env, const char* message) noexcept {
@@ -40,11 +50,13 @@ napi_value errorFromMessage(napi_env env, const char* message) noexcept {
 
 // A failed N-API call inside an item may leave its JavaScript exception pending without any C++
 // exception; it must not leak into whatever runs next on this thread.
-void raisePending(napi_env env) noexcept {
+void raisePending(napi_env env, bool& failedBefore) noexcept {
   bool pending = false;
   if (napi_is_exception_pending(env, &pending) != napi_ok || !pending) return;
   napi_value error = nullptr;
-  if (napi_get_and_clear_last_exception(env, &error) == napi_ok) raiseUncaught(env, error);
+  if (napi_get_and_clear_last_exception(env, &error) == napi_ok) {
+    raiseUncaught(env, error, failedBefore);
+  }
 }
 
 }  // namespace
@@ -56,8 +68,7 @@ NapiThreadsafeFunction::NapiThreadsafeFunction(Callback callback, Napi::Env env,
   uv_loop_t* loop = nullptr;
   napi_value name = nullptr;
   if (napi_get_uv_event_loop(env, &loop) != napi_ok ||
-      napi_create_string_utf8(env, "NapiThreadsafeFunction", NAPI_AUTO_LENGTH, &name) !=
-          napi_ok ||
+      napi_create_string_utf8(env, "NapiThreadsafeFunction", NAPI_AUTO_LENGTH, &name) != napi_ok ||
       napi_async_init(env, nullptr, name, &_channel->_asyncContext) != napi_ok) {
     delete _channel;
     throw Napi::Error::New(env);
@@ -82,9 +93,8 @@ NapiThreadsafeFunction::~NapiThreadsafeFunction() {
   }
   napi_async_destroy(_channel->_env, _channel->_asyncContext);
   _channel->_asyncContext = nullptr;
-  uv_close(reinterpret_cast<uv_handle_t*>(&_channel->_asyncHandle), [](uv_handle_t* handle) {
-    delete static_cast<Channel*>(handle->data);
-  });
+  uv_close(reinterpret_cast<uv_handle_t*>(&_channel->_asyncHandle),
+           [](uv_handle_t* handle) { delete static_cast<Channel*>(handle->data); });
 }
 
 void NapiThreadsafeFunction::call(void* data) {
@@ -104,13 +114,17 @@ void NapiThreadsafeFunction::doCallback(uv_async_t* handle) {
   if (napi_open_callback_scope(env, nullptr, channel._asyncContext, &callbackScope) != napi_ok) {
     callbackScope = nullptr;  // the items still run; only the microtask checkpoint is lost
   }
-  for (;;) {
+  for (int ran = 0;; ++ran) {
     void* item;
     {
       std::lock_guard<std::mutex> lock(channel._mutex);
       // Closed: the owner was destroyed by an earlier item of this drain; the rest were
       // already handed to release.
       if (channel._closed || channel._queue.empty()) break;
+      if (ran == kMaxItemsPerWakeUp) {
+        uv_async_send(handle);  // the rest at the next wake-up
+        break;
+      }
       item = channel._queue.front();
       channel._queue.pop_front();
     }
@@ -129,7 +143,7 @@ void NapiThreadsafeFunction::runItem(Channel& channel, void* item) {
     // Cannot run without a scope; the item is given back so that it is not leaked and a thread
     // waiting for it is not left waiting.
     if (channel._release) channel._release(item);
-    raisePending(env);
+    raisePending(env, channel._raiseFailed);
     return;
   }
   try {
@@ -140,12 +154,14 @@ void NapiThreadsafeFunction::runItem(Channel& channel, void* item) {
       value = error.Value();
     } catch (...) {
     }
-    raiseUncaught(env, value != nullptr ? value : errorFromMessage(env, error.what()));
+    raiseUncaught(env, value != nullptr ? value : errorFromMessage(env, error.what()),
+                  channel._raiseFailed);
   } catch (const std::exception& error) {
-    raiseUncaught(env, errorFromMessage(env, error.what()));
+    raiseUncaught(env, errorFromMessage(env, error.what()), channel._raiseFailed);
   } catch (...) {
-    raiseUncaught(env, errorFromMessage(env, "unknown C++ exception in a dispatched item"));
+    raiseUncaught(env, errorFromMessage(env, "unknown C++ exception in a dispatched item"),
+                  channel._raiseFailed);
   }
-  raisePending(env);
+  raisePending(env, channel._raiseFailed);
   napi_close_handle_scope(env, scope);
 }

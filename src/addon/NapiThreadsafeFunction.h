@@ -5,7 +5,8 @@
 // environment's loop; the loop thread wakes, drains the queue and runs the function once per
 // item, each in its own handle scope, all of one wake-up inside one callback scope (so promise
 // continuations and process.nextTick work queued by the items run when the drain ends, as after
-// any other asynchronous callback of Node).
+// any other asynchronous callback of Node). One drain runs at most a thousand items and leaves
+// the rest to the next wake-up, so that producers keeping pace cannot hold the loop for ever.
 //
 // Ownership. The queue, its lock, the function and the handle live in one heap block, the
 // channel, which belongs to the handle: the destructor closes the handle with uv_close and the
@@ -44,8 +45,8 @@ class NapiThreadsafeFunction {
 
   // Any thread. Queues data and wakes the JavaScript thread; never waits for the item to run.
   // Items run in the order in which their calls took the queue lock. An item queued on the
-  // JavaScript thread never runs inline: at the earliest later in the current drain, when it is
-  // queued from inside an item, otherwise at the loop's next wake-up.
+  // JavaScript thread never runs inline: when it is queued from inside an item, later in the
+  // same drain (unless that drain has reached its cap), otherwise at the loop's next wake-up.
   void call(void* data);
 
  private:

@@ -41,8 +41,7 @@ class ReportSink final : public NativeUI::NativeUIControllerCallback {
     std::lock_guard<std::mutex> lock(_mutex);
     if (_target != nullptr) _target->onStopScreenShareClicked();
   }
-  void onLog(LogType type, const char* format, ...) override
-      __attribute__((format(printf, 3, 4))) {
+  void onLog(LogType type, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
     std::lock_guard<std::mutex> lock(_mutex);
     if (_target == nullptr) return;
     va_list args;
@@ -85,7 +84,8 @@ void forgetUnlessOwn(Napi::FunctionReference& reference, napi_env env) {
 // would then see a replacement character at the end. Drops the incomplete character instead.
 void cutAtCharacterBoundary(char* text, size_t length) {
   size_t start = length;
-  while (start > 0 && length - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
+  while (start > 0 && length - start < 3 &&
+         (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
     --start;
   }
   if (start == 0) return;
@@ -128,21 +128,21 @@ NativeUI::NativeUIControllerCallback* NativeUIWrapper::controllerCallback() { re
 
 Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
   Napi::HandleScope scope(env);
-  Napi::Function function = DefineClass(
-      env, "NativeUIWrapper",
-      {
-          StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
-          InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
-          InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
-              "registerShowControlBarCallback"),
-          InstanceMethod<&NativeUIWrapper::registerHideControlBarCallback>(
-              "registerHideControlBarCallback"),
-          InstanceMethod<&NativeUIWrapper::registerStopSharingClickEvent>(
-              "registerStopSharingClickEvent"),
-          InstanceMethod<&NativeUIWrapper::registerLogCallback>("registerLogCallback"),
-          InstanceMethod<&NativeUIWrapper::hideControlBar>("hideControlBar"),
-          InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
-      });
+  Napi::Function function =
+      DefineClass(env, "NativeUIWrapper",
+                  {
+                      StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
+                      InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
+                      InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
+                          "registerShowControlBarCallback"),
+                      InstanceMethod<&NativeUIWrapper::registerHideControlBarCallback>(
+                          "registerHideControlBarCallback"),
+                      InstanceMethod<&NativeUIWrapper::registerStopSharingClickEvent>(
+                          "registerStopSharingClickEvent"),
+                      InstanceMethod<&NativeUIWrapper::registerLogCallback>("registerLogCallback"),
+                      InstanceMethod<&NativeUIWrapper::hideControlBar>("hideControlBar"),
+                      InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
+                  });
   forgetUnlessOwn(constructor, env);
   constructor = Napi::Persistent(function);
   constructor.SuppressDestruct();
@@ -292,9 +292,8 @@ void NativeUIWrapper::postEvent(Slot NativeUIWrapper::*slot) {
   if (!(this->*slot).registered.load(std::memory_order_acquire)) return;
   // The function is read when the closure runs, so a registration made in between decides
   // who receives the report.
-  dispatcher->async([this, slot](Napi::Env env) {
-    (this->*slot).function.Call(env.Global(), 0, nullptr);
-  });
+  dispatcher->async(
+      [this, slot](Napi::Env env) { (this->*slot).function.Call(env.Global(), 0, nullptr); });
 }
 
 void NativeUIWrapper::onWindowShown() { postEvent(&NativeUIWrapper::showControlBarCallback); }

@@ -50,6 +50,22 @@ test('a closure posted on the JavaScript thread runs later, and one it posts run
   assert.deepEqual(r, ['after post', 'posted', 'A', 'B', 'C', 'next turn']);
 });
 
+test('a closure that keeps posting itself does not starve the loop', async () => {
+  const [r] = await scenario(`
+    const { Probe } = require(addon);
+    const probe = new Probe();
+    let runs = 0;
+    let stop = false;
+    setImmediate(() => { stop = true; });
+    probe.postWhile(() => { runs++; return !stop; });
+    until(() => stop).then(() => setImmediate(() => {
+      report({ stopped: stop, ran: runs > 0 });
+      process.exit(0);
+    }));
+  `);
+  assert.deepEqual(r, { stopped: true, ran: true });
+});
+
 test('sync returns only after its closure has run, with two threads waiting at once', async () => {
   const [r] = await scenario(`
     const { Probe, live } = require(addon);

@@ -30,21 +30,22 @@ struct Tracked {
 class Probe : public Napi::ObjectWrap<Probe> {
  public:
   static void Init(Napi::Env env, Napi::Object exports) {
-    exports.Set("Probe",
-                DefineClass(env, "Probe",
-                            {
-                                InstanceMethod<&Probe::post>("post"),
-                                InstanceMethod<&Probe::postReposting>("postReposting"),
-                                InstanceMethod<&Probe::asyncFromThreads>("asyncFromThreads"),
-                                InstanceMethod<&Probe::syncFromThreads>("syncFromThreads"),
-                                InstanceMethod<&Probe::syncThrowing>("syncThrowing"),
-                                InstanceMethod<&Probe::postThrowingCpp>("postThrowingCpp"),
-                                InstanceMethod<&Probe::postPendingException>(
-                                    "postPendingException"),
-                                InstanceMethod<&Probe::queueAndClose>("queueAndClose"),
-                                InstanceMethod<&Probe::closeFromInside>("closeFromInside"),
-                                InstanceMethod<&Probe::join>("join"),
-                            }));
+    exports.Set(
+        "Probe",
+        DefineClass(env, "Probe",
+                    {
+                        InstanceMethod<&Probe::post>("post"),
+                        InstanceMethod<&Probe::postReposting>("postReposting"),
+                        InstanceMethod<&Probe::asyncFromThreads>("asyncFromThreads"),
+                        InstanceMethod<&Probe::syncFromThreads>("syncFromThreads"),
+                        InstanceMethod<&Probe::syncThrowing>("syncThrowing"),
+                        InstanceMethod<&Probe::postThrowingCpp>("postThrowingCpp"),
+                        InstanceMethod<&Probe::postPendingException>("postPendingException"),
+                        InstanceMethod<&Probe::queueAndClose>("queueAndClose"),
+                        InstanceMethod<&Probe::closeFromInside>("closeFromInside"),
+                        InstanceMethod<&Probe::join>("join"),
+                        InstanceMethod<&Probe::postWhile>("postWhile"),
+                    }));
     exports.Set("live", Napi::Function::New(env, [](const Napi::CallbackInfo& info) {
                   return Napi::Number::New(info.Env(), static_cast<double>(sLive.load()));
                 }));
@@ -130,10 +131,11 @@ class Probe : public Napi::ObjectWrap<Probe> {
         int violations = 0;
         for (int seq = 0; seq < perThread; ++seq) {
           bool finished = false;  // written on the JavaScript thread, read here after sync
-          const bool ran = d->sync([this, fn, thread, seq, &finished, t = Tracked()](Napi::Env env) {
-            function(fn).Call({Napi::Number::New(env, thread), Napi::Number::New(env, seq)});
-            finished = true;
-          });
+          const bool ran =
+              d->sync([this, fn, thread, seq, &finished, t = Tracked()](Napi::Env env) {
+                function(fn).Call({Napi::Number::New(env, thread), Napi::Number::New(env, seq)});
+                finished = true;
+              });
           if (!ran || !finished) ++violations;
         }
         d->async([this, done, thread, violations, t = Tracked()](Napi::Env env) {
@@ -210,6 +212,15 @@ class Probe : public Napi::ObjectWrap<Probe> {
       function(closed).Call({});
     });
     d.async([this, fn, t = Tracked()](Napi::Env) { function(fn).Call({}); });
+  }
+
+  // postWhile(fn): a closure that calls fn() and, as long as fn returns true, posts itself
+  // again: a producer that always keeps pace with the JavaScript thread.
+  void postWhile(const Napi::CallbackInfo& info) { repost(keep(info[0])); }
+  void repost(size_t fn) {
+    _dispatcher->async([this, fn, t = Tracked()](Napi::Env) {
+      if (function(fn).Call({}).ToBoolean().Value() && _dispatcher) repost(fn);
+    });
   }
 
   // join(): waits for the probe's threads (all of them have posted their last closure).
