@@ -89,9 +89,9 @@ Window baselineShow(Display*& d) {
   a.override_redirect = True;
   a.colormap = XCreateColormap(d, DefaultRootWindow(d), vi.visual, AllocNone);
   a.event_mask = StructureNotifyMask;
-  Window w = XCreateWindow(d, DefaultRootWindow(d), 0, 0, 100, 25, 0, vi.depth, InputOutput,
-                           vi.visual, CWOverrideRedirect | CWColormap | CWEventMask | CWBorderPixel,
-                           &a);
+  Window w =
+      XCreateWindow(d, DefaultRootWindow(d), 0, 0, 100, 25, 0, vi.depth, InputOutput, vi.visual,
+                    CWOverrideRedirect | CWColormap | CWEventMask | CWBorderPixel, &a);
   XFreeColormap(d, a.colormap);
   XMapWindow(d, w);
   waitForEvent(d, w, MapNotify);

@@ -16,10 +16,12 @@ namespace NativeUI {
 namespace {
 
 constexpr unsigned long kTranslucentGreen = 0x991D7A48;  // ARGB, 60 % opaque
-constexpr long kBorderEventMask = VisibilityChangeMask | StructureNotifyMask | SubstructureNotifyMask;
+constexpr long kBorderEventMask =
+    VisibilityChangeMask | StructureNotifyMask | SubstructureNotifyMask;
 constexpr unsigned long kBorderValueMask =
     CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap;
-constexpr unsigned long kBarValueMask = CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWColormap;
+constexpr unsigned long kBarValueMask =
+    CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWColormap;
 constexpr long kBarEventMask = ExposureMask | VisibilityChangeMask | StructureNotifyMask;
 constexpr int kProvisionalBarX = 1970;
 constexpr int kProvisionalBarWidth = 400;
@@ -32,7 +34,8 @@ constexpr double kFontSize = 11.0;
 bool NativeUIController::createWindows() {
   Display* display = _display.get();
   if (!display) {
-    callback()->onLog(LogType::Error, "XOpenDisplay(): Can't connect to: %s", XDisplayName(nullptr));
+    callback()->onLog(LogType::Error, "XOpenDisplay(): Can't connect to: %s",
+                      XDisplayName(nullptr));
     return false;
   }
   _errorSuppressor.reset();  // restores the handler it saved before a new one saves it again
@@ -94,8 +97,7 @@ bool NativeUIController::createWindows() {
 // Both top-level windows and every child need a depth-32 TrueColor visual for their ARGB
 // pixels; without one, nothing here can be drawn at all.
 bool NativeUIController::matchArgbVisual(XVisualInfo& visualInfo) {
-  if (XMatchVisualInfo(_display.get(), DefaultScreen(_display.get()), 32, TrueColor,
-                       &visualInfo)) {
+  if (XMatchVisualInfo(_display.get(), DefaultScreen(_display.get()), 32, TrueColor, &visualInfo)) {
     return true;
   }
   callback()->onLog(LogType::Error, "XMatchVisualInfo(): No 32-bit TrueColor visual: %s",
@@ -113,9 +115,9 @@ bool NativeUIController::initControlBar() {
   attributes.border_pixel = 0;
   attributes.override_redirect = True;
   attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
-  _controlBarWindow = XCreateWindow(display, _rootWindow, kProvisionalBarX, _workArea.y,
-                                    _barWidth, kProvisionalBarHeight, 0, visualInfo.depth,
-                                    InputOutput, visualInfo.visual, kBarValueMask, &attributes);
+  _controlBarWindow = XCreateWindow(display, _rootWindow, kProvisionalBarX, _workArea.y, _barWidth,
+                                    kProvisionalBarHeight, 0, visualInfo.depth, InputOutput,
+                                    visualInfo.visual, kBarValueMask, &attributes);
   XFreeColormap(display, attributes.colormap);
   if (_controlBarWindow == 0) {
     callback()->onLog(LogType::Error, "XCreateWindow(): Control bar window creation failed: %s",
@@ -140,8 +142,7 @@ bool NativeUIController::initControlBar() {
   createChildObjects(total);
   const int x = _monitor.width / 2 + _monitor.x - total / 2;
   const int y = _workArea.y + _monitor.y;
-  XMoveResizeWindow(display, _controlBarWindow, x, y, static_cast<unsigned int>(total),
-                    kBarHeight);
+  XMoveResizeWindow(display, _controlBarWindow, x, y, static_cast<unsigned int>(total), kBarHeight);
   _barWidth = total;
   _barHeight = kBarHeight;
   setWindowFixedSize(display, _controlBarWindow, total, kBarHeight);

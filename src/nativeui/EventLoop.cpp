@@ -227,8 +227,8 @@ void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {
 // Marks the ancestor that is a direct child of the root window (the frame that now holds the
 // bar) with the window-type property.
 void NativeUIController::markTopLevelFrame(Window window, Window parent) {
-  std::cout << "Received reparent event, id: 0x" << std::hex << window << ", parent: 0x"
-            << parent << std::dec << std::endl;
+  std::cout << "Received reparent event, id: 0x" << std::hex << window << ", parent: 0x" << parent
+            << std::dec << std::endl;
   Window w = parent;
   while (w != _rootWindow) {
     Window p = 0;

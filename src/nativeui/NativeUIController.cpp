@@ -14,8 +14,7 @@
 
 namespace NativeUI {
 
-NativeUIController::NativeUIController(NativeUIControllerCallback* callback)
-    : _callback(callback) {
+NativeUIController::NativeUIController(NativeUIControllerCallback* callback) : _callback(callback) {
   connect();  // a failed connection is reported by the UI thread when a showing starts
   printf("%s:%p\n", "NativeUIController", static_cast<void*>(this));
   fflush(stdout);
@@ -30,7 +29,8 @@ NativeUIController::~NativeUIController() {
   if (_font) XftFontClose(_display.get(), _font);
   _font = nullptr;
   _display.reset();
-  std::cout << "~NativeUIController" << ": Completed" << std::endl;
+  std::cout << "~NativeUIController"
+            << ": Completed" << std::endl;
   printf("%s:%p\n", "~NativeUIController", static_cast<void*>(this));
   fflush(stdout);
 }
@@ -90,8 +90,7 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   reconnectIfLost();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _monitor = monitors[monitorIndex];
-  callback()->onLog(LogType::Log,
-                    "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
+  callback()->onLog(LogType::Log, "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
                     "showControlBar", _monitor.x, _monitor.y, _monitor.width, _monitor.height);
   startUIThread();
   callback()->onLog(LogType::Log, "%s: Completed", "showControlBar");

@@ -26,8 +26,7 @@ std::string cutAtCharacter(const std::string& text, size_t maxBytes) {
   return text.substr(0, end);
 }
 
-std::string fitTextToWidth(Display* display, XftFont* font, const std::string& text,
-                           int maxWidth) {
+std::string fitTextToWidth(Display* display, XftFont* font, const std::string& text, int maxWidth) {
   const std::string capped = cutAtCharacter(text, kMaxTextBytes);
   if (capped.size() == text.size() && measure(display, font, text) <= maxWidth) return text;
 

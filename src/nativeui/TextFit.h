@@ -19,7 +19,6 @@ std::string cutAtCharacter(const std::string& text, size_t maxBytes);
 // `text` itself when it measures at most `maxWidth` pixels in `font`; otherwise its longest
 // character-boundary prefix that, followed by an ellipsis, does (an empty string when not even
 // the ellipsis fits).
-std::string fitTextToWidth(Display* display, XftFont* font, const std::string& text,
-                           int maxWidth);
+std::string fitTextToWidth(Display* display, XftFont* font, const std::string& text, int maxWidth);
 
 }  // namespace NativeUI

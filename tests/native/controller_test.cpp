@@ -73,8 +73,7 @@ TEST_F(Controller, ShowLogsTheChosenMonitorAndStartsTheThread) {
   const auto reports = callback.reports();
   ASSERT_GE(reports.size(), 3u);
   EXPECT_EQ(reports[0].text, "showControlBar");
-  EXPECT_EQ(reports[1].format,
-            "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d");
+  EXPECT_EQ(reports[1].format, "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d");
   EXPECT_EQ(reports[1].text, kMonitor1);
   EXPECT_EQ(operationLines(callback),
             (Lines{"showControlBar", kMonitor1, "showControlBar: Completed"}));

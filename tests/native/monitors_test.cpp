@@ -138,8 +138,7 @@ TEST_F(DummyMonitors, ListIsRebuiltAfterTheScreenWasResized) {
   const auto both = layout.getMonitorList();
   ASSERT_EQ(both.size(), 2u);
   server->run("xrandr --output DUMMY1 --off");
-  EXPECT_EQ(listAfterChange(layout, both),
-            (std::vector<MonitorInfo>{monitor(0, 0, 1920, 1080)}));
+  EXPECT_EQ(listAfterChange(layout, both), (std::vector<MonitorInfo>{monitor(0, 0, 1920, 1080)}));
 }
 
 TEST(XvfbMonitors, ScreenZeroMonitorsComeFirst) {

@@ -58,7 +58,8 @@ class ConnectionLoss : public ::testing::Test {
 TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
   {
     Probe probe(server->display());
-    XKillClient(probe.display(), loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"));
+    XKillClient(probe.display(),
+                loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"));
     XSync(probe.display(), False);
   }
   ASSERT_TRUE(callback.waitFor("hidden"));
@@ -164,8 +165,8 @@ class LongTexts : public ::testing::Test {
     EXPECT_TRUE(controller->showControlBar(0));
     EXPECT_TRUE(callback.waitFor("shown"));
     Geometry bar;
-    EXPECT_TRUE(probe->geometry(
-        loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"), bar));
+    EXPECT_TRUE(
+        probe->geometry(loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"), bar));
     return bar;
   }
 

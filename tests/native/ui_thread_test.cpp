@@ -118,8 +118,7 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
   char borderHex[32];
   snprintf(borderHex, sizeof(borderHex), "0x%08X", static_cast<unsigned>(border));
   EXPECT_LT(at("showControlBar: Completed"), static_cast<long>(lines.size()));
-  EXPECT_LT(at(std::string("Created border window: ") + borderHex),
-            at("All windows mapped"));
+  EXPECT_LT(at(std::string("Created border window: ") + borderHex), at("All windows mapped"));
   EXPECT_LT(at("All windows mapped"),
             at("Window created and visible: " + std::to_string(static_cast<int>(border))));
   const auto reports = callback.reports();
@@ -133,13 +132,11 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
   std::vector<std::string> seen;
   for (const auto& r : callback.reports()) seen.push_back(r.kind == "log" ? r.text : r.kind);
   const std::string b = std::to_string(static_cast<int>(border));
-  EXPECT_EQ(seen, (std::vector<std::string>{"hideControlBar", "Exit requested",
-                                            "Window destroyed: " +
-                                                std::to_string(static_cast<int>(bar)),
-                                            "Window destroyed: " + b,
-                                            "Window destroyed trigger exit: " + b, "hidden",
-                                            "runNativeUIControllerThread: Completed",
-                                            "hideControlBar: Completed"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "hideControlBar", "Exit requested",
+                      "Window destroyed: " + std::to_string(static_cast<int>(bar)),
+                      "Window destroyed: " + b, "Window destroyed trigger exit: " + b, "hidden",
+                      "runNativeUIControllerThread: Completed", "hideControlBar: Completed"}));
   EXPECT_FALSE(probe->exists(border));
   EXPECT_FALSE(probe->exists(bar));
   for (Window c : children) EXPECT_FALSE(probe->exists(c));
@@ -154,7 +151,8 @@ TEST_F(UiThread, BorderFramesTheChosenMonitorAndTheBarSitsAtItsTopCentre) {
                     static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)};
     XUnionRectWithRegion(&rect, shape, shape);
   }
-  for (auto [x, y] : {std::pair{0, 0}, {5, 500}, {1274, 500}, {1279, 1023}, {640, 1018}, {640, 5}}) {
+  for (auto [x, y] :
+       {std::pair{0, 0}, {5, 500}, {1274, 500}, {1279, 1023}, {640, 1018}, {640, 5}}) {
     EXPECT_TRUE(XPointInRegion(shape, x, y)) << x << "," << y;
   }
   for (auto [x, y] : {std::pair{6, 6}, {640, 512}, {1273, 1017}, {640, 6}}) {
@@ -297,8 +295,8 @@ TEST_F(UiThread, HideRightAfterShowStillReportsShownThenHidden) {
   for (const auto& r : callback.reports()) {
     if (r.kind != "log") kinds.push_back(r.kind);
   }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"shown", "hidden", "shown", "hidden", "shown",
-                                             "hidden"}));
+  EXPECT_EQ(kinds,
+            (std::vector<std::string>{"shown", "hidden", "shown", "hidden", "shown", "hidden"}));
   EXPECT_FALSE(controller->isVisible());
 }
 
@@ -364,10 +362,9 @@ TEST_F(UiThread, ReparentingMarksTheTopLevelFrameAndSurvivesAVanishingFrame) {
     unsigned long n = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    XGetWindowProperty(d, w, mark, 0, 1, False, AnyPropertyType, &type, &format, &n, &after,
-                       &data);
-    const bool set = n == 1 && format == 32 && type == XA_ATOM &&
-                     *reinterpret_cast<long*>(data) == 1;
+    XGetWindowProperty(d, w, mark, 0, 1, False, AnyPropertyType, &type, &format, &n, &after, &data);
+    const bool set =
+        n == 1 && format == 32 && type == XA_ATOM && *reinterpret_cast<long*>(data) == 1;
     if (data) XFree(data);
     return set;
   };
@@ -401,8 +398,8 @@ TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
   RecordingCallback callback;
   NativeUIController controller(&callback);
   ASSERT_TRUE(controller.showControlBar(0));
-  ASSERT_TRUE(callback.waitForLine("XMatchVisualInfo(): No 32-bit TrueColor visual: " +
-                                   server->display()));
+  ASSERT_TRUE(
+      callback.waitForLine("XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display()));
   EXPECT_TRUE(controller.hideControlBar());
   EXPECT_EQ(callback.count("shown"), 0);
   EXPECT_FALSE(controller.isVisible());

@@ -14,7 +14,7 @@
 namespace testing_x {
 
 struct Report {
-  std::string kind;    // "shown", "hidden", "stop" or "log"
+  std::string kind;  // "shown", "hidden", "stop" or "log"
   NativeUI::LogType type = NativeUI::LogType::Log;
   std::string format;  // the format as given, for log reports
   std::string text;    // the formatted line, for log reports
