@@ -9,4 +9,6 @@ if [ ! -f "$nodedir/include/node/node_api.h" ]; then
   exit 1
 fi
 gyp=node_modules/.bin/node-gyp
+# Installed as a dependency, npm hoists node-gyp and puts its .bin directory on PATH instead.
+[ -x "$gyp" ] || gyp=node-gyp
 exec "$gyp" rebuild --nodedir="$nodedir" -j 2 "$@"

@@ -57,16 +57,8 @@ bool NativeUIController::createWindows() {
 
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = kTranslucentGreen;
-  attributes.border_pixel = 0;
-  attributes.event_mask = kBorderEventMask;
-  attributes.override_redirect = True;
-  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
-  _borderWindow = XCreateWindow(display, _rootWindow, _monitor.x, _monitor.y, _monitor.width,
-                                _monitor.height, 0, visualInfo.depth, InputOutput,
-                                visualInfo.visual, kBorderValueMask, &attributes);
-  XFreeColormap(display, attributes.colormap);  // the window holds its own reference
+  _borderWindow = createTopLevel(visualInfo, _monitor.x, _monitor.y, _monitor.width,
+                                 _monitor.height, kBorderValueMask, kBorderEventMask);
   if (_borderWindow == 0) {
     callback()->onLog(LogType::Error, "XCreateWindow(): Window creation failed: %s",
                       XDisplayName(nullptr));
@@ -105,20 +97,33 @@ bool NativeUIController::matchArgbVisual(XVisualInfo& visualInfo) {
   return false;
 }
 
+// An override-redirect ARGB window on the root, translucent green, with a colormap of its own
+// (the window keeps the colormap alive; our id is released at once).
+Window NativeUIController::createTopLevel(const XVisualInfo& visualInfo, int x, int y,
+                                          unsigned int width, unsigned int height,
+                                          unsigned long valueMask, long eventMask) {
+  Display* display = _display.get();
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = kTranslucentGreen;
+  attributes.border_pixel = 0;
+  attributes.event_mask = eventMask;
+  attributes.override_redirect = True;
+  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
+  const Window window = XCreateWindow(display, _rootWindow, x, y, width, height, 0,
+                                      visualInfo.depth, InputOutput, visualInfo.visual, valueMask,
+                                      &attributes);
+  XFreeColormap(display, attributes.colormap);
+  return window;
+}
+
 bool NativeUIController::initControlBar() {
   Display* display = _display.get();
   _barWidth = kProvisionalBarWidth;
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = kTranslucentGreen;
-  attributes.border_pixel = 0;
-  attributes.override_redirect = True;
-  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
-  _controlBarWindow = XCreateWindow(display, _rootWindow, kProvisionalBarX, _workArea.y, _barWidth,
-                                    kProvisionalBarHeight, 0, visualInfo.depth, InputOutput,
-                                    visualInfo.visual, kBarValueMask, &attributes);
-  XFreeColormap(display, attributes.colormap);
+  // Provisional geometry: the bar is laid out and moved before it is mapped.
+  _controlBarWindow = createTopLevel(visualInfo, kProvisionalBarX, _workArea.y, _barWidth,
+                                     kProvisionalBarHeight, kBarValueMask, 0);
   if (_controlBarWindow == 0) {
     callback()->onLog(LogType::Error, "XCreateWindow(): Control bar window creation failed: %s",
                       XDisplayName(nullptr));

@@ -78,6 +78,8 @@ class NativeUIController {
   bool initControlBar();
   bool initFont();
   bool matchArgbVisual(XVisualInfo& visualInfo);
+  Window createTopLevel(const XVisualInfo& visualInfo, int x, int y, unsigned int width,
+                        unsigned int height, unsigned long valueMask, long eventMask);
   void createChildObjects(int32_t& totalWidth);
   std::unique_ptr<NativeChildWindow> makeChild(const ChildWinInfo& row);
   int32_t childWidth(WindowOrder order);

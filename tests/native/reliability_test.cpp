@@ -25,16 +25,6 @@ using testing_x::XServer;
 
 namespace {
 
-Window loggedWindow(const RecordingCallback& callback, const std::string& pattern, int nth = 0) {
-  const std::regex re(pattern);
-  for (const std::string& line : callback.lines()) {
-    std::smatch match;
-    if (std::regex_match(line, match, re) && nth-- == 0) {
-      return std::stoul(match[1].str(), nullptr, 16);
-    }
-  }
-  return 0;
-}
 
 class ConnectionLoss : public ::testing::Test {
  protected:
@@ -59,7 +49,7 @@ TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
   {
     Probe probe(server->display());
     XKillClient(probe.display(),
-                loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"));
+                callback.loggedId("Created control bar window: 0x([0-9A-F]+)"));
     XSync(probe.display(), False);
   }
   ASSERT_TRUE(callback.waitFor("hidden"));
@@ -166,7 +156,7 @@ class LongTexts : public ::testing::Test {
     EXPECT_TRUE(callback.waitFor("shown"));
     Geometry bar;
     EXPECT_TRUE(
-        probe->geometry(loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)"), bar));
+        probe->geometry(callback.loggedId("Created control bar window: 0x([0-9A-F]+)"), bar));
     return bar;
   }
 

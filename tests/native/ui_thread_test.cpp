@@ -34,16 +34,6 @@ constexpr unsigned long kBarRed = 0xFE3A68;
 constexpr unsigned long kWhite = 0xFFFFFF;
 
 // The first id logged by a line that matches `pattern` (one hex group).
-Window loggedWindow(const RecordingCallback& callback, const std::string& pattern, int nth = 0) {
-  const std::regex re(pattern);
-  for (const std::string& line : callback.lines()) {
-    std::smatch match;
-    if (std::regex_match(line, match, re) && nth-- == 0) {
-      return std::stoul(match[1].str(), nullptr, 16);
-    }
-  }
-  return 0;
-}
 
 class UiThread : public ::testing::Test {
  protected:
@@ -66,13 +56,13 @@ class UiThread : public ::testing::Test {
   void showAndWait(unsigned int monitor, int shownBefore = 0) {
     ASSERT_TRUE(controller->showControlBar(monitor));
     ASSERT_TRUE(callback.waitFor("shown", shownBefore + 1));
-    border = loggedWindow(callback, "Created border window: 0x([0-9A-F]+)", shownBefore);
-    bar = loggedWindow(callback, "Created control bar window: 0x([0-9A-F]+)", shownBefore);
+    border = callback.loggedId("Created border window: 0x([0-9A-F]+)", shownBefore);
+    bar = callback.loggedId("Created control bar window: 0x([0-9A-F]+)", shownBefore);
     ASSERT_NE(border, 0u);
     ASSERT_NE(bar, 0u);
     for (int i = 0; i < 5; ++i) {
       children[i] =
-          loggedWindow(callback, "Child window created : 0x([0-9A-F]+)", shownBefore * 5 + i);
+          callback.loggedId("Child window created : 0x([0-9A-F]+)", shownBefore * 5 + i);
       ASSERT_NE(children[i], 0u);
     }
   }

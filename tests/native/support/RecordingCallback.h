@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,18 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
       if (r.kind == "log") out.push_back(r.text);
     }
     return out;
+  }
+  // The id in the nth log line that matches `pattern`, whose one group is a hex number; 0 when
+  // there is no such line.
+  unsigned long loggedId(const std::string& pattern, int nth = 0) const {
+    const std::regex re(pattern);
+    for (const std::string& line : lines()) {
+      std::smatch match;
+      if (std::regex_match(line, match, re) && nth-- == 0) {
+        return std::stoul(match[1].str(), nullptr, 16);
+      }
+    }
+    return 0;
   }
   int count(const std::string& kind) const {
     int n = 0;
