@@ -25,10 +25,18 @@
     {
       "target_name": "nativeUIWrapper",
       "sources": ["<!@(find src/addon src/nativeui -name '*.cpp' | sort)"]
-    },
-    {
-      "target_name": "dispatcherTest",
-      "sources": ["<!@(find tests/js/addon src/addon src/nativeui -name '*.cpp' ! -name addon.cpp | sort)"]
     }
+  ],
+  "conditions": [
+    # The test-only add-on, built from the same sources plus tests/js/addon; a packed copy of
+    # the module has no tests/ and builds the shipped target alone.
+    ["<!(test -d tests/js/addon && echo 1 || echo 0)==1", {
+      "targets": [
+        {
+          "target_name": "dispatcherTest",
+          "sources": ["<!@(find tests/js/addon src/addon src/nativeui -name '*.cpp' ! -name addon.cpp | sort)"]
+        }
+      ]
+    }]
   ]
 }

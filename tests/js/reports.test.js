@@ -79,6 +79,21 @@ test('lines made before a log function is registered are lost for good', async (
   assert.deepEqual(reports[0], ['hideControlBar', 'hideControlBar: Completed']);
 });
 
+test('a log line is not even formatted while no log function is registered', async () => {
+  const { code, signal, stderr, reports } = await scenario(`
+    const { NativeUIWrapper, logUnformattable, report: make } = require(addon);
+    const w = new NativeUIWrapper();
+    const seen = [];
+    w.registerShowControlBarCallback(() => seen.push('shown'));
+    logUnformattable();               // would crash in vsnprintf if it were formatted
+    make([['shown']]);
+    until(() => seen.length === 1).then(() => { report(seen); process.exit(0); });
+  `, { which: 'test' });
+  assert.equal(signal, null, stderr);
+  assert.equal(code, 0, stderr);
+  assert.deepEqual(reports[0], ['shown']);
+});
+
 test('reports made on another thread arrive in the order made, events with no arguments', async () => {
   const { code, stderr, reports } = await scenario(`
     const { NativeUIWrapper, reportFromThread } = require(addon);

@@ -98,6 +98,13 @@ Napi::Value stopReporter(const Napi::CallbackInfo& info) {
   return Napi::Number::New(info.Env(), static_cast<double>(made));
 }
 
+// logUnformattable(): a log line whose argument would crash vsnprintf; it is safe only because a
+// line is not formatted while no log function is registered.
+void logUnformattable(const Napi::CallbackInfo&) {
+  NativeUIWrapper::controllerCallback()->onLog(LogType::Error, "%s",
+                                               reinterpret_cast<const char*>(uintptr_t{8}));
+}
+
 // childText(order): the custom text stored for that row of the child-window table.
 Napi::Value childText(const Napi::CallbackInfo& info) {
   const int order = info[0].ToNumber().Int32Value();
@@ -117,6 +124,7 @@ void initReports(Napi::Env env, Napi::Object exports) {
   exports.Set("startReporter", Napi::Function::New<startReporter>(env, "startReporter"));
   exports.Set("stopReporter", Napi::Function::New<stopReporter>(env, "stopReporter"));
   exports.Set("childText", Napi::Function::New<childText>(env, "childText"));
+  exports.Set("logUnformattable", Napi::Function::New<logUnformattable>(env, "logUnformattable"));
 }
 
 }  // namespace testaddon
