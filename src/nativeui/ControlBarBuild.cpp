@@ -220,6 +220,9 @@ void NativeUIController::shortenTextsToFit(int32_t& totalWidth) {
 // Second pass: the children side by side, left to right, each as high as the bar.
 void NativeUIController::createChildWindows() {
   Display* display = _display.get();
+  // Only this showing's children: the entries of earlier showings would otherwise pile up, five
+  // per showing, for as long as the connection lives.
+  _windowOrders.clear();
   int16_t x = 0;
   for (const ChildWinInfo& row : _rows) {
     NativeChildWindow& child = *_childWindows[row.order];
