@@ -8,6 +8,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
   testaddon::initProbe(env, exports);
   testaddon::initReports(env, exports);
   testaddon::initBenchmark(env, exports);
+  testaddon::initMemory(env, exports);
   return exports;
 }
 

@@ -10,5 +10,6 @@ namespace testaddon {
 void initProbe(Napi::Env env, Napi::Object exports);
 void initReports(Napi::Env env, Napi::Object exports);
 void initBenchmark(Napi::Env env, Napi::Object exports);
+void initMemory(Napi::Env env, Napi::Object exports);
 
 }  // namespace testaddon

@@ -1,0 +1,127 @@
+/* A second X client for the reliability tests; it looks at the module's connection from outside.
+ *
+ *   xprobe resources ID          the resources that the client owning the XID ID holds on the
+ *                                server, by kind, as one JSON line (X-Resource extension):
+ *                                {"base":"0x200000","counts":{"WINDOW":7,...}} or {"base":null}
+ *                                when no client owns that id any more
+ *   xprobe expose COUNT ID...    COUNT exposures spread round-robin over the windows ID...
+ *                                (XClearArea with exposures), then one round trip
+ *   xprobe expose - ID...        the same, for each COUNT read from standard input (one per
+ *                                line), answering "done" on standard output after each; ends at
+ *                                end of input. The caller decides the pace.
+ *   xprobe cursor X Y            moves the pointer to X,Y (root coordinates) and prints the
+ *                                cursor the server then shows, as one JSON line:
+ *                                {"width":9,"height":9,"xhot":4,"yhot":4,"pixel":"0xff123456"}
+ *
+ * IDs may be given in hex (0x...) or decimal. Exit status 0 on success, 1 on any failure.
+ */
+#include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
+#include <X11/extensions/Xfixes.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int usage(void) {
+  fprintf(stderr, "usage: xprobe resources ID | xprobe expose COUNT|- ID... | xprobe cursor X Y\n");
+  return 1;
+}
+
+static int resources(Display *display, XID id) {
+  int eventBase = 0, errorBase = 0;
+  if (!XResQueryExtension(display, &eventBase, &errorBase)) {
+    fprintf(stderr, "xprobe: no X-Resource extension\n");
+    return 1;
+  }
+  int count = 0;
+  XResClient *clients = NULL;
+  if (!XResQueryClients(display, &count, &clients)) return 1;
+  const XResClient *owner = NULL;
+  for (int i = 0; i < count; ++i) {
+    if ((id & ~clients[i].resource_mask) == clients[i].resource_base) owner = &clients[i];
+  }
+  if (owner == NULL) {
+    printf("{\"base\":null}\n");
+    XFree(clients);
+    return 0;
+  }
+  int types = 0;
+  XResType *list = NULL;
+  if (!XResQueryClientResources(display, owner->resource_base, &types, &list)) {
+    XFree(clients);
+    return 1;
+  }
+  printf("{\"base\":\"0x%lx\",\"counts\":{", owner->resource_base);
+  for (int i = 0; i < types; ++i) {
+    char *name = XGetAtomName(display, list[i].resource_type);
+    printf("%s\"%s\":%u", i ? "," : "", name ? name : "?", list[i].count);
+    if (name) XFree(name);
+  }
+  printf("}}\n");
+  XFree(list);
+  XFree(clients);
+  return 0;
+}
+
+static void exposeRoundRobin(Display *display, long count, const Window *windows, int idCount) {
+  for (long n = 0; n < count; ++n) {
+    XClearArea(display, windows[n % idCount], 0, 0, 0, 0, True);
+    if (n % 1024 == 1023) XFlush(display);
+  }
+  XSync(display, False);
+}
+
+static int expose(Display *display, const char *count, char **ids, int idCount) {
+  Window windows[16];
+  if (idCount < 1 || idCount > 16) return usage();
+  for (int i = 0; i < idCount; ++i) windows[i] = strtoul(ids[i], NULL, 0);
+  if (strcmp(count, "-") != 0) {
+    exposeRoundRobin(display, strtol(count, NULL, 0), windows, idCount);
+    return 0;
+  }
+  long chunk = 0;
+  while (scanf("%ld", &chunk) == 1) {
+    exposeRoundRobin(display, chunk, windows, idCount);
+    printf("done\n");
+    fflush(stdout);
+  }
+  return 0;
+}
+
+static int cursor(Display *display, int x, int y) {
+  int eventBase = 0, errorBase = 0;
+  if (!XFixesQueryExtension(display, &eventBase, &errorBase)) {
+    fprintf(stderr, "xprobe: no XFIXES extension\n");
+    return 1;
+  }
+  XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, x, y);
+  XSync(display, False);
+  XFixesCursorImage *image = XFixesGetCursorImage(display);
+  if (image == NULL) return 1;
+  printf("{\"width\":%u,\"height\":%u,\"xhot\":%u,\"yhot\":%u,\"pixel\":\"0x%08lx\"}\n",
+         image->width, image->height, image->xhot, image->yhot,
+         image->width && image->height ? image->pixels[0] & 0xffffffffUL : 0UL);
+  XFree(image);
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  if (argc < 3) return usage();
+  Display *display = XOpenDisplay(NULL);
+  if (display == NULL) {
+    fprintf(stderr, "xprobe: cannot open display %s\n", XDisplayName(NULL));
+    return 1;
+  }
+  int status;
+  if (strcmp(argv[1], "resources") == 0) {
+    status = resources(display, strtoul(argv[2], NULL, 0));
+  } else if (strcmp(argv[1], "cursor") == 0 && argc == 4) {
+    status = cursor(display, atoi(argv[2]), atoi(argv[3]));
+  } else if (strcmp(argv[1], "expose") == 0) {
+    status = expose(display, argv[2], argv + 3, argc - 3);
+  } else {
+    status = usage();
+  }
+  XCloseDisplay(display);
+  return status;
+}
