@@ -15,8 +15,11 @@
     ],
     "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor)", "-llodepng", "-lpthread"],
     "conditions": [
+      # scripts/build.sh --sanitize=address. -O1 and line tables: fast to build, every report
+      # frame with its file and line; no recovery, so undefined behaviour ends the process.
       ["sanitize=='address'", {
-        "cflags_cc+": ["-fsanitize=address,undefined", "-fno-omit-frame-pointer"],
+        "cflags_cc+": ["-fsanitize=address,undefined", "-fno-sanitize-recover=all",
+                       "-fno-omit-frame-pointer", "-O1", "-g1"],
         "ldflags+": ["-fsanitize=address,undefined"]
       }]
     ]
