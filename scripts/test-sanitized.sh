@@ -5,11 +5,16 @@
 #   2. the native tests under ThreadSanitizer                                 (build-tsan/)
 #   3. the JavaScript tests against an ASan + UBSan build of the add-on       (build-asan-node/)
 #
-# A sanitizer report fails the run even where the test around it passes: every runtime writes
-# its reports to files (log_path) under the run's build directory instead of the tests' output,
-# so a report from a process whose exit status no test looks at (a child expected to die, a
-# scenario that only prints) is still found and counted here. M below is the failed tests plus
-# the reports. Suppressions live in tests/sanitizers/, each with the reason it is not ours.
+#   bash scripts/test-sanitized.sh [asan] [tsan] [js]     (default: all three)
+#
+# A sanitizer report fails the run even where the test around it passes: ASan, LSan and TSan
+# write their reports to files (log_path) under the run's build directory instead of the tests'
+# output, so a report from a process whose exit status no test looks at (a child expected to
+# die, a scenario that only prints) is still found and counted here. UBSan is the exception:
+# built together with ASan by GCC it ignores log_path and reports on standard error; with
+# recovery off it then ends the process, which fails the test around it. M below is the failed
+# tests plus the report files. Suppressions live in tests/sanitizers/, each with the reason it is
+# not ours.
 #
 # Ends with one summary line: "sanitized: N passed, M failed".
 set -uo pipefail
@@ -17,6 +22,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 bash scripts/setup.sh || exit 1
 
+runs=${*:-asan tsan js}
 unset DISPLAY  # every test names its own server
 mkdir -p build-logs
 supp=$root/tests/sanitizers
@@ -79,15 +85,19 @@ native_run() {
   count_reports "$dir/reports"
 }
 
-reports=$root/build-asan/reports
-native_run "ASan + UBSan" build-asan address \
-  "ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:fast_unwind_on_malloc=0:log_path=$reports/asan" \
-  "LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0" \
-  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
+asan_run() {
+  local reports=$root/build-asan/reports
+  native_run "ASan + UBSan" build-asan address \
+    "ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:fast_unwind_on_malloc=0:log_path=$reports/asan" \
+    "LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0" \
+    "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+}
 
-reports=$root/build-tsan/reports
-native_run "TSan" build-tsan thread \
-  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp:log_path=$reports/tsan"
+tsan_run() {
+  local reports=$root/build-tsan/reports
+  native_run "TSan" build-tsan thread \
+    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp:log_path=$reports/tsan"
+}
 
 # The JavaScript tests against the add-on built with ASan + UBSan. A sanitized Node.js would have
 # to be built from source, so the stock node runs with the ASan runtime preloaded (it must come
@@ -110,48 +120,59 @@ native_run "TSan" build-tsan thread \
 # Not run here: package.test.js (packs and builds its own, plain add-on), types.test.js (only the
 # TypeScript compiler) and reliability-load.test.js (its bounds on RSS and malloc'd bytes measure
 # the allocator, and under ASan freed blocks sit in a 256 MiB quarantine by design).
-echo "== JavaScript tests against the ASan + UBSan add-on"
-mirror=build-asan-node
-rm -rf "$mirror"
-mkdir -p "$mirror"
-cp -r binding.gyp package.json index.d.ts lib src tests scripts "$mirror/"
-ln -s "$root/node_modules" "$mirror/node_modules"
-if ! bash "$mirror/scripts/build.sh" --sanitize=address > build-logs/addon-asan.log 2>&1; then
-  cat build-logs/addon-asan.log
-  failed=$((failed + 1))
-else
-  runtime=$(ldd "$mirror/build/Release/nativeUIWrapper.node" | awk '$1 ~ /^libasan/ { print $3 }')
-  reports=$root/$mirror/reports
-  mkdir -p "$reports"
-  rm -f build-logs/node-asan.tap
-  shopt -s nullglob
-  js_tests=()
-  for file in "$mirror"/tests/js/*.test.js; do
-    case "${file##*/}" in
-      package.test.js | types.test.js | reliability-load.test.js) ;;
-      *) js_tests+=("${file#"$mirror"/}") ;;
-    esac
-  done
-  shopt -u nullglob
-  if [ -z "$runtime" ] || [ "${#js_tests[@]}" -eq 0 ]; then
-    echo "no ASan runtime linked into the add-on, or no tests to run"
+js_run() {
+  local mirror=build-asan-node runtime reports file js_tests js_pass js_fail js_cancelled
+  echo "== JavaScript tests against the ASan + UBSan add-on"
+  rm -rf "$mirror"
+  mkdir -p "$mirror"
+  cp -r binding.gyp package.json index.d.ts lib src tests scripts "$mirror/"
+  ln -s "$root/node_modules" "$mirror/node_modules"
+  if ! bash "$mirror/scripts/build.sh" --sanitize=address > build-logs/addon-asan.log 2>&1; then
+    cat build-logs/addon-asan.log
     failed=$((failed + 1))
   else
-    (cd "$mirror" &&
-      env LD_PRELOAD="$runtime" \
-        ASAN_OPTIONS="halt_on_error=1:detect_leaks=0:log_path=$reports/asan" \
-        UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
-        node --test --test-reporter=spec --test-reporter-destination=stdout \
-        --test-reporter=tap --test-reporter-destination="$root/build-logs/node-asan.tap" \
-        "${js_tests[@]}")
-    js_pass=$(grep -E '^# pass [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
-    js_fail=$(grep -E '^# fail [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
-    js_cancelled=$(grep -E '^# cancelled [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
-    passed=$((passed + ${js_pass:-0}))
-    failed=$((failed + ${js_fail:-1} + ${js_cancelled:-0}))
-    count_reports "$reports"
+    runtime=$(ldd "$mirror/build/Release/nativeUIWrapper.node" | awk '$1 ~ /^libasan/ { print $3 }')
+    reports=$root/$mirror/reports
+    mkdir -p "$reports"
+    rm -f build-logs/node-asan.tap
+    shopt -s nullglob
+    js_tests=()
+    for file in "$mirror"/tests/js/*.test.js; do
+      case "${file##*/}" in
+        package.test.js | types.test.js | reliability-load.test.js) ;;
+        *) js_tests+=("${file#"$mirror"/}") ;;
+      esac
+    done
+    shopt -u nullglob
+    if [ -z "$runtime" ] || [ "${#js_tests[@]}" -eq 0 ]; then
+      echo "no ASan runtime linked into the add-on, or no tests to run"
+      failed=$((failed + 1))
+    else
+      (cd "$mirror" &&
+        env LD_PRELOAD="$runtime" \
+          ASAN_OPTIONS="halt_on_error=1:detect_leaks=0:log_path=$reports/asan" \
+          UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+          node --test --test-reporter=spec --test-reporter-destination=stdout \
+          --test-reporter=tap --test-reporter-destination="$root/build-logs/node-asan.tap" \
+          "${js_tests[@]}")
+      js_pass=$(grep -E '^# pass [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
+      js_fail=$(grep -E '^# fail [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
+      js_cancelled=$(grep -E '^# cancelled [0-9]+' build-logs/node-asan.tap | awk '{print $3}')
+      passed=$((passed + ${js_pass:-0}))
+      failed=$((failed + ${js_fail:-1} + ${js_cancelled:-0}))
+      count_reports "$reports"
+    fi
   fi
-fi
+}
+
+for run in $runs; do
+  case "$run" in
+    asan) asan_run ;;
+    tsan) tsan_run ;;
+    js) js_run ;;
+    *) echo "unknown run '$run' (asan, tsan or js)"; failed=$((failed + 1)) ;;
+  esac
+done
 
 echo "sanitized: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
