@@ -3,7 +3,9 @@
  *   xprobe resources ID          the resources that the client owning the XID ID holds on the
  *                                server, by kind, as one JSON line (X-Resource extension):
  *                                {"base":"0x200000","counts":{"WINDOW":7,...}} or {"base":null}
- *                                when no client owns that id any more
+ *                                when no other client owns that id (any more)
+ *   xprobe clients               the same for every client but this one and the server's
+ *                                own, as one JSON array
  *   xprobe expose COUNT ID...    COUNT exposures spread round-robin over the windows ID...
  *                                (XClearArea with exposures), then one round trip
  *   xprobe expose - ID...        the same, for each COUNT read from standard input (one per
@@ -23,44 +25,78 @@
 #include <string.h>
 
 static int usage(void) {
-  fprintf(stderr, "usage: xprobe resources ID | xprobe expose COUNT|- ID... | xprobe cursor X Y\n");
+  fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y\n");
   return 1;
 }
 
-static int resources(Display *display, XID id) {
-  int eventBase = 0, errorBase = 0;
-  if (!XResQueryExtension(display, &eventBase, &errorBase)) {
-    fprintf(stderr, "xprobe: no X-Resource extension\n");
-    return 1;
-  }
-  int count = 0;
-  XResClient *clients = NULL;
-  if (!XResQueryClients(display, &count, &clients)) return 1;
-  const XResClient *owner = NULL;
-  for (int i = 0; i < count; ++i) {
-    if ((id & ~clients[i].resource_mask) == clients[i].resource_base) owner = &clients[i];
-  }
-  if (owner == NULL) {
-    printf("{\"base\":null}\n");
-    XFree(clients);
-    return 0;
-  }
+static int printClient(Display *display, const XResClient *client) {
   int types = 0;
   XResType *list = NULL;
-  if (!XResQueryClientResources(display, owner->resource_base, &types, &list)) {
-    XFree(clients);
-    return 1;
-  }
-  printf("{\"base\":\"0x%lx\",\"counts\":{", owner->resource_base);
+  if (!XResQueryClientResources(display, client->resource_base, &types, &list)) return 1;
+  printf("{\"base\":\"0x%lx\",\"counts\":{", client->resource_base);
   for (int i = 0; i < types; ++i) {
     char *name = XGetAtomName(display, list[i].resource_type);
     printf("%s\"%s\":%u", i ? "," : "", name ? name : "?", list[i].count);
     if (name) XFree(name);
   }
-  printf("}}\n");
+  printf("}}");
   XFree(list);
-  XFree(clients);
   return 0;
+}
+
+static XResClient *queryClients(Display *display, int *count) {
+  int eventBase = 0, errorBase = 0;
+  XResClient *clients = NULL;
+  if (!XResQueryExtension(display, &eventBase, &errorBase)) {
+    fprintf(stderr, "xprobe: no X-Resource extension\n");
+    return NULL;
+  }
+  if (!XResQueryClients(display, count, &clients)) return NULL;
+  return clients;
+}
+
+// Whether the client is this very program: a client that goes away frees its id range, and the
+// next client to connect, often this one, gets it.
+static int isSelf(Display *display, const XResClient *client) {
+  const XID self = XAllocID(display);
+  return (self & ~client->resource_mask) == client->resource_base;
+}
+
+static int resources(Display *display, XID id) {
+  int count = 0;
+  XResClient *clients = queryClients(display, &count);
+  if (clients == NULL) return 1;
+  const XResClient *owner = NULL;
+  for (int i = 0; i < count; ++i) {
+    if ((id & ~clients[i].resource_mask) == clients[i].resource_base &&
+        !isSelf(display, &clients[i])) {
+      owner = &clients[i];
+    }
+  }
+  int status = 0;
+  if (owner == NULL) printf("{\"base\":null}");
+  else status = printClient(display, owner);
+  printf("\n");
+  XFree(clients);
+  return status;
+}
+
+static int allClients(Display *display) {
+  int count = 0;
+  XResClient *clients = queryClients(display, &count);
+  if (clients == NULL) return 1;
+  int status = 0;
+  int printed = 0;
+  printf("[");
+  for (int i = 0; i < count && status == 0; ++i) {
+    if (clients[i].resource_base == 0) continue;  // the server's own resources
+    if (isSelf(display, &clients[i])) continue;
+    if (printed++) printf(",");
+    status = printClient(display, &clients[i]);
+  }
+  printf("]\n");
+  XFree(clients);
+  return status;
 }
 
 static void exposeRoundRobin(Display *display, long count, const Window *windows, int idCount) {
@@ -106,18 +142,20 @@ static int cursor(Display *display, int x, int y) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 3) return usage();
+  if (argc < 2) return usage();
   Display *display = XOpenDisplay(NULL);
   if (display == NULL) {
     fprintf(stderr, "xprobe: cannot open display %s\n", XDisplayName(NULL));
     return 1;
   }
   int status;
-  if (strcmp(argv[1], "resources") == 0) {
+  if (strcmp(argv[1], "clients") == 0) {
+    status = allClients(display);
+  } else if (strcmp(argv[1], "resources") == 0 && argc == 3) {
     status = resources(display, strtoul(argv[2], NULL, 0));
   } else if (strcmp(argv[1], "cursor") == 0 && argc == 4) {
     status = cursor(display, atoi(argv[2]), atoi(argv[3]));
-  } else if (strcmp(argv[1], "expose") == 0) {
+  } else if (strcmp(argv[1], "expose") == 0 && argc > 3) {
     status = expose(display, argv[2], argv + 3, argc - 3);
   } else {
     status = usage();

@@ -1,0 +1,399 @@
+'use strict';
+// Faults a desktop library meets in the field, seen from the host application: its X connection
+// killed by another client or its server gone, no usable DISPLAY, instances collected while the
+// UI thread reports, the process ending in the middle of things, registered functions that
+// throw, texts far too long, a screen without the visual the indicator draws with. Each runs in
+// a Node process of its own, whose exit code, standard error and reports are checked: the host
+// must never crash, hang or be left with a bar nobody can take down.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { startXServer, sideBySide, singleMonitor, xrun } = require('./support/xserver');
+const { runScenario } = require('./support/child');
+const { buildXProbe } = require('./support/xprobe');
+
+let server;
+let xprobePath;
+test.before(async () => {
+  xprobePath = buildXProbe();
+  server = await startXServer('xorg');
+  await sideBySide(server.display);
+});
+test.after(async () => { await server.stop(); });
+
+// The shipped module with its four functions registered, the reports collected, and helpers
+// over X clients; they follow DISPLAY as it is when they run.
+const prelude = `
+const { execFileSync } = require('node:child_process');
+const { NativeUIWrapper } = require(addon);
+const ui = new NativeUIWrapper();
+const events = [];
+const logs = [];
+ui.registerShowControlBarCallback(() => events.push('shown'));
+ui.registerHideControlBarCallback(() => events.push('hidden'));
+ui.registerStopSharingClickEvent(() => events.push('stop'));
+ui.registerLogCallback((level, text) => logs.push(level + ' ' + text));
+const count = (kind) => events.filter((e) => e === kind).length;
+const lines = (line) => logs.filter((l) => l === line).length;
+const errors = () => logs.filter((l) => l.startsWith('error '));
+const x = (command, ...args) => execFileSync(command, args, { encoding: 'utf8' });
+const xprobe = (...args) => JSON.parse(x(process.env.XPROBE, ...args));
+const lastId = (pattern) => logs.map((l) => pattern.exec(l)).filter(Boolean).map((m) => m[1]).at(-1);
+const barId = () => lastId(/^log Created control bar window: (0x[0-9A-F]+)/);
+const geometry = (id) => {
+  // Without an id xwininfo would wait for a click on a window.
+  if (!/^0x[0-9A-F]+$/i.test(id)) throw new Error('no window id: ' + id);
+  const out = x('xwininfo', '-id', id);
+  const field = (name) => Number(new RegExp(name + ':\\\\s+(-?\\\\d+)').exec(out)[1]);
+  return { x: field('Absolute upper-left X'), y: field('Absolute upper-left Y'),
+           width: field('Width'), height: field('Height') };
+};
+const children = () => logs.map((l) => /^log Child window created : (0x[0-9A-F]+)/.exec(l))
+  .filter(Boolean).map((m) => m[1]).slice(-5);
+const main = (body) => body().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+`;
+
+async function scenario(source, options = {}) {
+  const result = await runScenario(prelude + source, {
+    display: server.display,
+    ...options,
+    env: { XPROBE: xprobePath, ...options.env },
+  });
+  assert.equal(result.timedOut, false, `the scenario hung: ${result.stderr}`);
+  assert.equal(result.signal, null, `the scenario died of ${result.signal}: ${result.stderr}`);
+  return result;
+}
+
+// What Xlib's I/O error handler prints before the module takes the loss over; nothing else may
+// appear on standard error.
+const lostLine = (display) => `X connection to ${display} broken (explicit kill or server shutdown).\n`;
+
+// Module windows left on the server: every client but the server's own and the probe.
+const windowsLeft = async (display) =>
+  JSON.parse(await xrun(display, xprobePath, ['clients'])).filter((c) => c.counts.WINDOW).length;
+
+test('another client kills the connection while the bar is shown: hidden and an error are reported, the process lives, the next show connects afresh', async () => {
+  const { code, stderr, reports } = await scenario(`
+    main(async () => {
+      ui.showControlBar(0);
+      await until(() => count('shown') === 1);
+      const first = barId();
+      x('xkill', '-id', first);
+      await until(() => count('hidden') === 1 && lines('log runNativeUIControllerThread: Completed') === 1);
+      const afterKill = { visible: ui.Visible, errors: errors(), client: xprobe('resources', first).base };
+      ui.showControlBar(0);
+      await until(() => count('shown') === 2);
+      const second = xprobe('resources', barId());
+      const visible = ui.Visible;
+      ui.hideControlBar();
+      await until(() => count('hidden') === 2);
+      report({ afterKill, second, visible, events, errors: errors() });
+    });
+  `);
+  assert.equal(code, 0, stderr);
+  assert.equal(stderr, lostLine(server.display));
+  const [r] = reports;
+  assert.deepEqual(r.afterKill, {
+    visible: false, errors: [`error X connection lost: ${server.display}`], client: null,
+  });
+  assert.equal(r.second.counts.WINDOW, 7, 'the new bar lives on a new connection');
+  assert.equal(r.visible, true);
+  assert.deepEqual(r.events, ['shown', 'hidden', 'shown', 'hidden']);
+  assert.deepEqual(r.errors, r.afterKill.errors);
+});
+
+test('the server dies while the bar is shown: hidden and an error are reported, shows fail cleanly, a new server works', async () => {
+  const dying = await startXServer('xorg');
+  const next = await startXServer('xorg');
+  try {
+    await singleMonitor(dying.display);
+    await singleMonitor(next.display);
+    const { code, stderr, reports } = await scenario(`
+      main(async () => {
+        ui.showControlBar(0);
+        await until(() => count('shown') === 1);
+        process.kill(Number(process.env.SERVER_PID), 'SIGTERM');
+        await until(() => count('hidden') === 1 && lines('log runNativeUIControllerThread: Completed') === 1);
+        const afterDeath = { visible: ui.Visible, errors: errors() };
+        ui.hideControlBar();
+        let refused;
+        try { ui.showControlBar(0); } catch (e) { refused = [e instanceof TypeError, e.message]; }
+        process.env.DISPLAY = process.env.NEXT_DISPLAY;
+        ui.showControlBar(0);
+        await until(() => count('shown') === 2);
+        const onNext = xprobe('resources', barId());
+        ui.hideControlBar();
+        await until(() => count('hidden') === 2);
+        report({ afterDeath, refused, onNext, events });
+      });
+    `, {
+      display: dying.display,
+      env: { SERVER_PID: String(dying.pid), NEXT_DISPLAY: next.display },
+    });
+    assert.equal(code, 0, stderr);
+    assert.equal(stderr, lostLine(dying.display));
+    const [r] = reports;
+    assert.deepEqual(r.afterDeath, { visible: false, errors: [`error X connection lost: ${dying.display}`] });
+    assert.deepEqual(r.refused, [true, 'Invalid monitor id passed']);
+    assert.equal(r.onNext.counts.WINDOW, 7);
+    assert.deepEqual(r.events, ['shown', 'hidden', 'shown', 'hidden']);
+  } finally {
+    await dying.stop();
+    await next.stop();
+  }
+});
+
+test('DISPLAY unset or naming no server at construction: the instance works, shows are refused cleanly, nothing crashes', async (t) => {
+  for (const display of [undefined, ':9999', 'no such display']) {
+    await t.test(`DISPLAY ${display === undefined ? 'unset' : JSON.stringify(display)}`, async () => {
+      const { code, stdout, stderr, reports } = await scenario(`
+        main(async () => {
+          const visible = ui.Visible;
+          const refused = [];
+          for (const args of [[0], [0, { sharing_text: 'text' }], [1]]) {
+            try { ui.showControlBar(...args); refused.push('returned'); } catch (e) { refused.push([e instanceof TypeError, e.message]); }
+          }
+          ui.hideControlBar();
+          // A server appears; the controller's own connection, opened at construction, is still
+          // missing: the showing starts and ends at once with its error line.
+          process.env.DISPLAY = process.env.LIVE;
+          ui.showControlBar(0);
+          ui.hideControlBar();
+          await until(() => lines('log hideControlBar: Completed') === 2);
+          report({ visible, refused, events, errors: errors(), visibleAfter: ui.Visible });
+        });
+      `, { display, env: { LIVE: server.display } });
+      assert.equal(code, 0, stderr);
+      assert.equal(stderr, '');
+      assert.match(stdout, /^NativeUIController:0x/m);
+      const [r] = reports;
+      const refusal = [true, 'Invalid monitor id passed'];
+      assert.deepEqual(r.refused, [refusal, refusal, refusal]);
+      assert.deepEqual(r.events, []);
+      assert.deepEqual(r.errors, [`error XOpenDisplay(): Can't connect to: ${server.display}`]);
+      assert.equal(r.visible, false);
+      assert.equal(r.visibleAfter, false);
+    });
+  }
+});
+
+test('instances collected while the UI thread\'s reports to them are in flight', async () => {
+  const { code, stderr, reports } = await scenario(`
+    main(async () => {
+      let collected = 0;
+      const registry = new FinalizationRegistry(() => { collected++; });
+      let calls = 0;
+      for (let round = 0; round < 40; ++round) {
+        let w = new NativeUIWrapper();
+        registry.register(w, round);
+        w.registerShowControlBarCallback(() => calls++);
+        w.registerHideControlBarCallback(() => calls++);
+        w.registerLogCallback(() => calls++);
+        w.showControlBar(round % 2);  // the other monitor: the bar is hidden, then built there
+        w = null;
+        global.gc();
+        await new Promise((resolve) => setImmediate(resolve));
+      }
+      await until(() => { global.gc(); return collected > 0; });
+      const last = new NativeUIWrapper();
+      const seen = [];
+      last.registerShowControlBarCallback(() => seen.push('shown'));
+      last.registerHideControlBarCallback(() => seen.push('hidden'));
+      last.hideControlBar();
+      last.showControlBar(0);
+      await until(() => seen.length === 2);
+      last.hideControlBar();
+      await until(() => seen.length === 3);
+      report({ collected, calls, seen });
+    });
+  `, { nodeArgs: ['--expose-gc'] });
+  assert.equal(code, 0, stderr);
+  assert.equal(stderr, '');
+  const [r] = reports;
+  assert.ok(r.collected > 0, 'no instance was collected, so nothing was proved');
+  assert.ok(r.calls > 0);
+  // The hide of the 40th bar, then the new showing and its hide.
+  assert.deepEqual(r.seen, ['hidden', 'shown', 'hidden']);
+});
+
+test('the process exits while the bar is shown, while it is dragged, and during a hide', async (t) => {
+  const cases = {
+    'while shown': `
+      ui.showControlBar(1);
+      until(() => count('shown') === 1).then(() => process.exit(0));
+    `,
+    // The grip holds the pointer grabbed until the button is released; it never is.
+    'while dragging': `
+      main(async () => {
+        ui.showControlBar(1);
+        await until(() => count('shown') === 1);
+        const grip = geometry(children()[0]);
+        const start = geometry(barId()).x;
+        x('xdotool', 'mousemove', String(grip.x + 4), String(grip.y + 12), 'mousedown', '1');
+        // The grip grabs the pointer when its press is handled; motion before that moves nothing.
+        for (let i = 0; geometry(barId()).x === start; ++i) {
+          if (i === 500) throw new Error('the bar never moved');
+          x('xdotool', 'mousemove', String(grip.x + 40 + (i % 2)), String(grip.y + 12));
+          await new Promise((resolve) => setTimeout(resolve, 10));
+        }
+        process.exit(0);
+      });
+    `,
+    'right after a hide, its reports unread': `
+      ui.showControlBar(1);
+      until(() => count('shown') === 1).then(() => { ui.hideControlBar(); process.exit(0); });
+    `,
+    'from the hidden report': `
+      ui.registerHideControlBarCallback(() => process.exit(0));
+      ui.showControlBar(1);
+      until(() => count('shown') === 1).then(() => ui.hideControlBar());
+    `,
+    'with a hide in an exit handler': `
+      process.on('exit', () => ui.hideControlBar());
+      ui.showControlBar(1);
+      until(() => count('shown') === 1).then(() => process.exit(0));
+    `,
+  };
+  try {
+    for (const [name, source] of Object.entries(cases)) {
+      await t.test(name, async () => {
+        const { code, stdout, stderr } = await scenario(source);
+        assert.equal(code, 0, stderr);
+        assert.equal(stderr, '');
+        assert.match(stdout, /~NativeUIController: Completed/);
+        assert.equal(await windowsLeft(server.display), 0, 'windows left on the server');
+      });
+    }
+  } finally {
+    await xrun(server.display, 'xdotool', ['mouseup', '1']);
+  }
+});
+
+test('registered functions that throw on every report: each throw reaches the uncaught-exception handler once, as thrown, and the bar keeps working', async () => {
+  const { code, stderr, reports } = await scenario(`
+    main(async () => {
+      const caught = [];
+      process.on('uncaughtException', (e) => caught.push(e));
+      const thrown = [];
+      const made = { shown: 0, hidden: 0, stop: 0, log: 0 };
+      const values = {
+        shown: () => new Error('shown failed'),
+        hidden: () => 'hidden failed',
+        stop: () => undefined,
+        log: () => ({ code: 42 }),
+      };
+      const thrower = (kind) => (level, text) => {
+        made[kind]++;
+        if (kind === 'log') logs.push(level + ' ' + text);
+        const value = values[kind]();
+        thrown.push(value);
+        throw value;
+      };
+      ui.registerShowControlBarCallback(thrower('shown'));
+      ui.registerHideControlBarCallback(thrower('hidden'));
+      ui.registerStopSharingClickEvent(thrower('stop'));
+      ui.registerLogCallback(thrower('log'));
+      for (let i = 0; i < 10; ++i) {
+        ui.showControlBar(i % 2);
+        await until(() => made.shown === i + 1);
+        ui.hideControlBar();
+        await until(() => made.hidden === i + 1);
+      }
+      ui.showControlBar(1);
+      await until(() => made.shown === 11);
+      const stop = geometry(children()[3]);
+      x('xdotool', 'mousemove', String(stop.x + 4), String(stop.y + 12), 'click', '1');
+      await until(() => made.stop === 1);
+      ui.hideControlBar();
+      await until(() => made.hidden === 11);
+      await until(() => caught.length >= thrown.length);
+      const same = caught.length === thrown.length && thrown.every((v, i) => Object.is(v, caught[i]));
+
+      ui.registerShowControlBarCallback(() => events.push('shown'));
+      ui.registerHideControlBarCallback(() => events.push('hidden'));
+      ui.showControlBar(0);
+      await until(() => count('shown') === 1);
+      ui.hideControlBar();
+      await until(() => count('hidden') === 1);
+      report({ made, caught: caught.length, same, events });
+    });
+  `);
+  assert.equal(code, 0, stderr);
+  assert.equal(stderr, '');
+  const [r] = reports;
+  assert.equal(r.made.shown, 11);
+  assert.equal(r.made.hidden, 11);
+  assert.equal(r.made.stop, 1);
+  assert.ok(r.made.log > 100, `${r.made.log} log lines`);
+  assert.equal(r.caught, r.made.shown + r.made.hidden + r.made.stop + r.made.log);
+  assert.ok(r.same, 'the handler did not receive exactly the thrown values, in order');
+  assert.deepEqual(r.events, ['shown', 'hidden']);
+});
+
+test('a 1 MiB "sharing_text" and "stop_sharing" show a bar that fits its monitor; texts that fit are kept whole', async () => {
+  const { code, stderr, reports } = await scenario(`
+    main(async () => {
+      const texts = () => logs.map((l) => /^log Win info text: (.*), _extent\\.x: /.exec(l))
+        .filter(Boolean).map((m) => m[1]).slice(-2);
+      const bar = () => ({ bar: geometry(barId()), children: children().map(geometry), texts: texts() });
+      ui.showControlBar(1, { sharing_text: 'x'.repeat(1 << 20), stop_sharing: '\\u20ac'.repeat(350000) });
+      await until(() => count('shown') === 1);
+      const long = bar();
+      ui.hideControlBar();
+      await until(() => count('hidden') === 1);
+      ui.showControlBar(1, { sharing_text: 'Sharing a short text', stop_sharing: 'Stop' });
+      await until(() => count('shown') === 2);
+      const short = bar();
+      ui.hideControlBar();
+      await until(() => count('hidden') === 2);
+      report({ long, short });
+    });
+  `);
+  assert.equal(code, 0, stderr);
+  assert.equal(stderr, '');
+  const [{ long, short }] = reports;
+  const monitor = { x: 1920, width: 1280 };
+  for (const { bar, children } of [long, short]) {
+    assert.ok(bar.x >= monitor.x && bar.x + bar.width <= monitor.x + monitor.width, JSON.stringify(bar));
+    assert.equal(bar.height, 25);
+    let left = bar.x;
+    for (const child of children) {
+      assert.equal(child.x, left);
+      left += child.width;
+    }
+    assert.equal(left, bar.x + bar.width);
+  }
+  const [notice, stop] = long.texts;
+  assert.match(notice, /^x+\u2026$/);
+  assert.match(stop, /^\u20ac+\u2026$/);
+  assert.ok(long.bar.width > 1000, `a ${long.bar.width}-pixel bar uses less of the monitor than it could`);
+  assert.deepEqual(short.texts, ['Sharing a short text', 'Stop']);
+});
+
+test('a screen without a 32-bit visual: a clear error line per show, nothing shown, nothing drawn with a missing visual', async () => {
+  const plain = await startXServer('xvfb-nocomposite');
+  try {
+    const { code, stdout, stderr, reports } = await scenario(`
+      main(async () => {
+        const visual = 'error XMatchVisualInfo(): No 32-bit TrueColor visual: ' + process.env.DISPLAY;
+        for (let i = 1; i <= 2; ++i) {
+          ui.showControlBar(0);
+          await until(() => lines(visual) === i);
+          ui.hideControlBar();
+          await until(() => lines('log hideControlBar: Completed') === i);
+        }
+        report({ events, errors: errors(), visible: ui.Visible, clients: xprobe('clients') });
+      });
+    `, { display: plain.display });
+    assert.equal(code, 0, stderr);
+    assert.equal(stderr, '');
+    assert.doesNotMatch(stdout, /Received X11 error/);
+    const [r] = reports;
+    const line = `error XMatchVisualInfo(): No 32-bit TrueColor visual: ${plain.display}`;
+    assert.deepEqual(r.errors, [line, line]);
+    assert.deepEqual(r.events, []);
+    assert.equal(r.visible, false);
+    assert.deepEqual(r.clients.filter((c) => c.counts.WINDOW || c.counts.COLORMAP), []);
+  } finally {
+    await plain.stop();
+  }
+});
