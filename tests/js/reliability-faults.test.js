@@ -198,12 +198,15 @@ test('instances collected while the UI thread\'s reports to them are in flight',
       const seen = [];
       last.registerShowControlBarCallback(() => seen.push('shown'));
       last.registerHideControlBarCallback(() => seen.push('hidden'));
+      // The 40th bar may not be up yet: its shown report then comes here too, before hidden.
       last.hideControlBar();
+      await until(() => seen.includes('hidden'));
+      const fortieth = seen.splice(0);
       last.showControlBar(0);
-      await until(() => seen.length === 2);
+      await until(() => seen.length >= 1);
       last.hideControlBar();
-      await until(() => seen.length === 3);
-      report({ collected, calls, seen });
+      await until(() => seen.length >= 2);
+      report({ collected, calls, fortieth, seen });
     });
   `, { nodeArgs: ['--expose-gc'] });
   assert.equal(code, 0, stderr);
@@ -211,8 +214,8 @@ test('instances collected while the UI thread\'s reports to them are in flight',
   const [r] = reports;
   assert.ok(r.collected > 0, 'no instance was collected, so nothing was proved');
   assert.ok(r.calls > 0);
-  // The hide of the 40th bar, then the new showing and its hide.
-  assert.deepEqual(r.seen, ['hidden', 'shown', 'hidden']);
+  assert.ok(['hidden', 'shown,hidden'].includes(r.fortieth.join()), r.fortieth.join());
+  assert.deepEqual(r.seen, ['shown', 'hidden']);
 });
 
 test('the process exits while the bar is shown, while it is dragged, and during a hide', async (t) => {
