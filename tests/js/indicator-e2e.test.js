@@ -55,13 +55,15 @@ ui.registerLogCallback((level, text) => logs.push(level + ' ' + text));
 const x = (command, ...args) => execFileSync(command, args, { encoding: 'utf8' });
 const count = (kind) => events.filter((e) => e === kind).length;
 const ids = (pattern) => logs.map((l) => pattern.exec(l)).filter(Boolean).map((m) => m[1]);
+// Without an id xwininfo would wait for a click on some window: refuse that instead.
+const need = (id) => { if (!id) throw new Error('no window id logged'); return id; };
 const geometry = (id) => {
-  const out = x('xwininfo', '-id', id);
+  const out = x('xwininfo', '-id', need(id));
   const field = (name) => Number(new RegExp(name + ':\\\\s+(-?\\\\d+)').exec(out)[1]);
   return { x: field('Absolute upper-left X'), y: field('Absolute upper-left Y'),
            width: field('Width'), height: field('Height') };
 };
-const exists = (id) => { try { x('xwininfo', '-id', id); return true; } catch { return false; } };
+const exists = (id) => { try { x('xwininfo', '-id', need(id)); return true; } catch { return false; } };
 // Screen pixels of a region as 'rrggbb' strings, row by row.
 const pixels = (g) => {
   const out = x('import', '-window', 'root', '-crop', g.width + 'x' + g.height + '+' + g.x + '+' + g.y, 'txt:-');
