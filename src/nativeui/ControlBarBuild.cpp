@@ -34,8 +34,7 @@ constexpr double kFontSize = 11.0;
 bool NativeUIController::createWindows() {
   Display* display = _display.get();
   if (!display) {
-    callback()->onLog(LogType::Error, "XOpenDisplay(): Can't connect to: %s",
-                      XDisplayName(nullptr));
+    logBuildFailure("XOpenDisplay(): Can't connect to: %s", XDisplayName(nullptr));
     return false;
   }
   _errorSuppressor.reset();  // restores the handler it saved before a new one saves it again
@@ -47,8 +46,7 @@ bool NativeUIController::createWindows() {
   int errorBase = 0;
   if (!XQueryExtension(display, "SHAPE", &opcode, &eventBase, &errorBase)) {
     // Without a line the showing would fail in silence: no shown report, and no reason.
-    callback()->onLog(LogType::Error, "XQueryExtension(): No Shape extension: %s",
-                      XDisplayName(nullptr));
+    logBuildFailure("XQueryExtension(): No Shape extension: %s", XDisplayName(nullptr));
     return false;
   }
 
@@ -60,8 +58,7 @@ bool NativeUIController::createWindows() {
   _borderWindow = createTopLevel(visualInfo, _monitor.x, _monitor.y, _monitor.width,
                                  _monitor.height, kBorderValueMask, kBorderEventMask);
   if (_borderWindow == 0) {
-    callback()->onLog(LogType::Error, "XCreateWindow(): Window creation failed: %s",
-                      XDisplayName(nullptr));
+    logBuildFailure("XCreateWindow(): Window creation failed: %s", XDisplayName(nullptr));
     return false;
   }
   setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
@@ -73,7 +70,7 @@ bool NativeUIController::createWindows() {
                     static_cast<unsigned int>(_borderWindow));
 
   if (!initControlBar()) {
-    callback()->onLog(LogType::Error, "Control bar creation failed: %s", XDisplayName(nullptr));
+    logBuildFailure("Control bar creation failed: %s", XDisplayName(nullptr));
     // Nothing would ever show or destroy these windows again; they would stay on the server
     // until the controller's connection closes.
     destroyBarWindows();
@@ -92,8 +89,7 @@ bool NativeUIController::matchArgbVisual(XVisualInfo& visualInfo) {
   if (XMatchVisualInfo(_display.get(), DefaultScreen(_display.get()), 32, TrueColor, &visualInfo)) {
     return true;
   }
-  callback()->onLog(LogType::Error, "XMatchVisualInfo(): No 32-bit TrueColor visual: %s",
-                    XDisplayName(nullptr));
+  logBuildFailure("XMatchVisualInfo(): No 32-bit TrueColor visual: %s", XDisplayName(nullptr));
   return false;
 }
 
@@ -109,9 +105,9 @@ Window NativeUIController::createTopLevel(const XVisualInfo& visualInfo, int x, 
   attributes.event_mask = eventMask;
   attributes.override_redirect = True;
   attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
-  const Window window = XCreateWindow(display, _rootWindow, x, y, width, height, 0,
-                                      visualInfo.depth, InputOutput, visualInfo.visual, valueMask,
-                                      &attributes);
+  const Window window =
+      XCreateWindow(display, _rootWindow, x, y, width, height, 0, visualInfo.depth, InputOutput,
+                    visualInfo.visual, valueMask, &attributes);
   XFreeColormap(display, attributes.colormap);
   return window;
 }
@@ -125,8 +121,8 @@ bool NativeUIController::initControlBar() {
   _controlBarWindow = createTopLevel(visualInfo, kProvisionalBarX, _workArea.y, _barWidth,
                                      kProvisionalBarHeight, kBarValueMask, 0);
   if (_controlBarWindow == 0) {
-    callback()->onLog(LogType::Error, "XCreateWindow(): Control bar window creation failed: %s",
-                      XDisplayName(nullptr));
+    logBuildFailure("XCreateWindow(): Control bar window creation failed: %s",
+                    XDisplayName(nullptr));
     return false;
   }
   XSync(display, False);
@@ -136,7 +132,7 @@ bool NativeUIController::initControlBar() {
   setZELNativeUIWindowType(display, _controlBarWindow);
   XSync(display, False);
   if (!initFont()) {
-    callback()->onLog(LogType::Error, "initFont(): Font init failed: %s", XDisplayName(nullptr));
+    logBuildFailure("initFont(): Font init failed: %s", XDisplayName(nullptr));
     return false;
   }
   XSync(display, False);

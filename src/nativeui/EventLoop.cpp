@@ -107,10 +107,20 @@ void NativeUIController::drainEvents(LoopState& state) {
 // The server is gone or closed our connection: nothing of the indicator is left on screen, and
 // no event will ever come again.
 void NativeUIController::endLostConnection(LoopState& state) {
-  callback()->onLog(LogType::Error, "X connection lost: %s", XDisplayName(nullptr));
+  if (_shownInShowing) {
+    callback()->onLog(LogType::Error, "X connection lost: %s", XDisplayName(nullptr));
+  } else {
+    // Lost before the bar ever appeared: this is what ended the build.
+    logBuildFailure("X connection lost: %s", XDisplayName(nullptr));
+    ShowingEvent failed;
+    failed.kind = ShowingEvent::Kind::Failed;
+    failed.showing = _showing;
+    failed.line = _failure.c_str();
+    callback()->onShowingEvent(failed);
+  }
   if (!state.exitTriggered) {
     _visible.store(false);
-    callback()->onWindowHidden();
+    reportHidden(HiddenReason::ConnectionLost);
   }
   _exitRequested.store(false);
 }
@@ -202,12 +212,13 @@ void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) 
   callback()->onLog(LogType::Log, "Window destroyed trigger exit: %d", static_cast<int>(window));
   // Another client destroyed the border window: the bar would stay on screen, unserved, with a
   // stop button that does nothing.
+  const HiddenReason reason = _barDestroyed ? _teardownReason : HiddenReason::Destroyed;
   if (!_barDestroyed) {
     _borderWindow = 0;  // already gone
     destroyBarWindows();
   }
   _visible.store(false);
-  callback()->onWindowHidden();
+  reportHidden(reason);
   state.exitTriggered = true;
 }
 
@@ -216,7 +227,9 @@ void NativeUIController::onMapNotify(const XEvent& event, LoopState&) {
   if (window != _borderWindow || window == 0) return;
   callback()->onLog(LogType::Log, "Window created and visible: %d", static_cast<int>(window));
   _visible.store(true);
+  _shownInShowing = true;
   callback()->onWindowShown();
+  reportEvent(ShowingEvent::Kind::Shown);
 }
 
 void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {

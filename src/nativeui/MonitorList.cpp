@@ -28,6 +28,8 @@ void MonitorLayout::refreshList(bool force) {
   if (!force) return;
 
   _monitors.clear();
+  _crtcs.clear();
+  _screens.clear();
   Display* display = _display.get();
   _screenWidth = DisplayWidth(display, DefaultScreen(display));
   _screenHeight = DisplayHeight(display, DefaultScreen(display));
@@ -55,7 +57,39 @@ void MonitorLayout::appendScreenMonitors(int screen) {
     monitor.height = static_cast<int32_t>(crtc->height);
     monitor.rotation = static_cast<int32_t>(crtc->rotation);
     _monitors.push_back(monitor);
+    _crtcs.push_back(resources->crtcs[i]);
+    _screens.push_back(screen);
   }
+}
+
+void MonitorLayout::addOutputs(int screen, MonitorDetails& entry) {
+  Display* display = _display.get();
+  const Window root = RootWindow(display, screen);
+  ScreenResourcesPtr resources(XRRGetScreenResources(display, root));
+  if (!resources) return;
+  CrtcInfoPtr crtc(XRRGetCrtcInfo(display, resources.get(), entry.crtc));
+  if (!crtc) return;
+  const RROutput primary = XRRGetOutputPrimary(display, root);
+  for (int i = 0; i < crtc->noutput; ++i) {
+    OutputInfoPtr output(XRRGetOutputInfo(display, resources.get(), crtc->outputs[i]));
+    if (!output) continue;
+    entry.outputs.emplace_back(output->name, static_cast<size_t>(output->nameLen));
+    if (crtc->outputs[i] == primary) entry.primary = true;
+  }
+}
+
+std::vector<MonitorDetails> MonitorLayout::getMonitorDetails(bool withOutputs) {
+  init();
+  refreshList(_monitors.empty());
+  std::vector<MonitorDetails> list(_monitors.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    list[i].geometry = _monitors[i];
+    list[i].crtc = _crtcs[i];
+  }
+  if (!withOutputs || list.empty()) return list;
+  XErrorSuppressor suppressor(_display.get());  // a CRTC or output may vanish meanwhile
+  for (size_t i = 0; i < list.size(); ++i) addOutputs(_screens[i], list[i]);
+  return list;
 }
 
 std::vector<MonitorInfo> MonitorLayout::getMonitorList() {

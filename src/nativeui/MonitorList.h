@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "XHandles.h"
@@ -24,6 +25,16 @@ struct MonitorInfo {
   }
 };
 
+// One entry of the list with what identifies it on the server: the RandR id of its CRTC (valid
+// on every connection to that server), and, when asked for, the names of the outputs it drives
+// and whether one of them is its screen's primary output.
+struct MonitorDetails {
+  MonitorInfo geometry;
+  unsigned long crtc = 0;  // RRCrtc
+  std::vector<std::string> outputs;
+  bool primary = false;
+};
+
 // Reads the CRTCs of every X screen through a connection of its own (never the controller's).
 // One thread at a time. The list is screen order, then the server's CRTC order: mirrored CRTCs
 // are two equal entries, and nothing is sorted or merged.
@@ -42,14 +53,20 @@ class MonitorLayout {
   // Never blocks beyond the X round trips and never fails: an empty list means no usable
   // monitor (no server, no RandR, no resources, no active CRTC).
   std::vector<MonitorInfo> getMonitorList();
+  // The same list in the same order, each entry with its CRTC id; with `withOutputs`, also the
+  // output names and the primary flag (one more round trip per output, and one per screen).
+  std::vector<MonitorDetails> getMonitorDetails(bool withOutputs);
 
  private:
   void appendScreenMonitors(int screen);
+  void addOutputs(int screen, MonitorDetails& entry);
 
   DisplayPtr _display;
   int32_t _screenWidth = 0;
   int32_t _screenHeight = 0;
   std::vector<MonitorInfo> _monitors;
+  std::vector<unsigned long> _crtcs;  // _monitors[i] is driven by CRTC _crtcs[i]
+  std::vector<int> _screens;          // and lies on X screen _screens[i]
 };
 
 }  // namespace NativeUI

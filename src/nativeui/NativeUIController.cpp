@@ -106,12 +106,41 @@ void NativeUIController::startUIThread() {
   }
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _threadEnded.store(false);
+  ++_showing;
+  reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");
-    createWindows();
+    _failure.clear();
+    _shownInShowing = false;
+    _teardownReason = HiddenReason::Hide;
+    if (!createWindows()) {
+      ShowingEvent failed;
+      failed.kind = ShowingEvent::Kind::Failed;
+      failed.showing = _showing;
+      failed.line = _failure.c_str();
+      callback()->onShowingEvent(failed);
+    }
     _visible.store(false);
+    reportEvent(ShowingEvent::Kind::Ended);
     _threadEnded.store(true);
   });
+}
+
+void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reason) {
+  ShowingEvent event;
+  event.kind = kind;
+  event.showing = _showing;
+  event.reason = reason;
+  event.x = _monitor.x;
+  event.y = _monitor.y;
+  event.width = _monitor.width;
+  event.height = _monitor.height;
+  callback()->onShowingEvent(event);
+}
+
+void NativeUIController::reportHidden(HiddenReason reason) {
+  callback()->onWindowHidden();
+  reportEvent(ShowingEvent::Kind::Hidden, reason);
 }
 
 void NativeUIController::joinUIThread() {

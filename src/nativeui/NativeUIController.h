@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "MonitorList.h"
@@ -66,6 +67,19 @@ class NativeUIController {
 
  private:
   NativeUIControllerCallback* callback() const { return _callback.load(); }
+  // A ShowingEvent of the current showing.
+  void reportEvent(ShowingEvent::Kind kind, HiddenReason reason = HiddenReason::Hide);
+  // An error line that ends the build; the first one of a showing is what its Failed event
+  // carries.
+  template <typename... Args>
+  void logBuildFailure(const char* format, Args... args) {
+    callback()->onLog(LogType::Error, format, args...);
+    if (!_failure.empty()) return;
+    char text[1024];
+    snprintf(text, sizeof(text), format, args...);
+    _failure = text;
+  }
+  void reportHidden(HiddenReason reason);
   void connect();
   void reconnectIfLost();
   static void onConnectionLost(Display* display, void* controller);
@@ -141,6 +155,14 @@ class NativeUIController {
   // Set once the loop has destroyed the bar itself, so that the border window's DestroyNotify
   // can tell a teardown from a destruction by another client.
   bool _barDestroyed = false;
+  // The number of the current or last showing; written by the owner thread before the UI thread
+  // starts, read by that thread.
+  uint64_t _showing = 0;
+  // UI thread: whether this showing reached its MapNotify, why its teardown was started, and the
+  // first error line that ended its build.
+  bool _shownInShowing = false;
+  HiddenReason _teardownReason = HiddenReason::Hide;
+  std::string _failure;
 };
 
 }  // namespace NativeUI

@@ -1,9 +1,41 @@
 // The report sink of the controller, and the severities of its log lines.
 #pragma once
 
+#include <cstdint>
+
 namespace NativeUI {
 
 enum class LogType : int { Log = 0, Warn = 1, Error = 2 };
+
+// Why a bar went away.
+enum class HiddenReason : int {
+  Hide = 0,                 // hideControlBar, or a show on another monitor that moved it
+  Destroyed = 1,            // another X client destroyed the border window
+  ConnectionLost = 2,       // the X connection was closed or the server went away
+  MonitorDisconnected = 3,  // the shown CRTC no longer drives an output
+};
+
+// What happened to one showing, as data, for callers that must not parse log lines. Showings
+// are numbered from 1 per controller, one number per UI thread started; every event of a
+// showing carries its number, so a late event of an earlier showing can always be told apart.
+struct ShowingEvent {
+  enum class Kind : int {
+    Started = 0,         // owner thread, before the UI thread starts; geometry of the monitor
+    Shown = 1,           // the border window was mapped (with onWindowShown)
+    Hidden = 2,          // the bar has gone (with onWindowHidden); reason says why
+    Failed = 3,          // the showing ended before it was shown; line is the error that ended it
+    MonitorChanged = 4,  // the shown monitor took a new geometry; the bar followed
+    Ended = 5,           // the UI thread's last act: nothing of this showing will report again
+  };
+  Kind kind = Kind::Started;
+  uint64_t showing = 0;
+  HiddenReason reason = HiddenReason::Hide;  // Hidden only
+  const char* line = "";                     // Failed only; valid for the duration of the call
+  int32_t x = 0;                             // Started and MonitorChanged: the monitor
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
 
 // Reports are made on the UI thread and on the thread that calls the controller's public
 // operations. An implementation must therefore be callable from any thread, must copy what it
@@ -17,6 +49,9 @@ class NativeUIControllerCallback {
   virtual void onStopScreenShareClicked() = 0;
   virtual void onLog(LogType type, const char* format, ...)
       __attribute__((format(printf, 3, 4))) = 0;
+  // Same threads and rules as the reports above. Shown and Hidden come right after
+  // onWindowShown and onWindowHidden; the log lines stay exactly as they are without it.
+  virtual void onShowingEvent(const ShowingEvent& /*event*/) {}
 };
 
 }  // namespace NativeUI

@@ -37,6 +37,11 @@ struct CrtcInfoDeleter {
 };
 using CrtcInfoPtr = std::unique_ptr<XRRCrtcInfo, CrtcInfoDeleter>;
 
+struct OutputInfoDeleter {
+  void operator()(XRROutputInfo* info) const { XRRFreeOutputInfo(info); }
+};
+using OutputInfoPtr = std::unique_ptr<XRROutputInfo, OutputInfoDeleter>;
+
 // An image whose pixels Xlib allocated too (XGetImage); XDestroyImage frees both. An image over
 // pixels owned elsewhere needs XPtr<XImage> instead, which frees the structure alone.
 struct XImageDestroyer {

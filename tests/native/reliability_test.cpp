@@ -25,7 +25,6 @@ using testing_x::XServer;
 
 namespace {
 
-
 class ConnectionLoss : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,14 +47,22 @@ class ConnectionLoss : public ::testing::Test {
 TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
   {
     Probe probe(server->display());
-    XKillClient(probe.display(),
-                callback.loggedId("Created control bar window: 0x([0-9A-F]+)"));
+    XKillClient(probe.display(), callback.loggedId("Created control bar window: 0x([0-9A-F]+)"));
     XSync(probe.display(), False);
   }
   ASSERT_TRUE(callback.waitFor("hidden"));
   EXPECT_TRUE(callback.waitForLine("X connection lost: " + server->display()));
   EXPECT_TRUE(callback.waitForLine("runNativeUIControllerThread: Completed"));
   EXPECT_FALSE(controller->isVisible());
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  {
+    // Lost after it was shown: a hidden bar with its reason, not a failed build.
+    using Kind = NativeUI::ShowingEvent::Kind;
+    std::vector<Kind> kinds;
+    for (const auto& e : callback.events()) kinds.push_back(e.kind);
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Started, Kind::Shown, Kind::Hidden, Kind::Ended}));
+    EXPECT_EQ(callback.events()[2].reason, NativeUI::HiddenReason::ConnectionLost);
+  }
 
   ASSERT_TRUE(controller->showControlBar(0));
   ASSERT_TRUE(callback.waitFor("shown", 2));

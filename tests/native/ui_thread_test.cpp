@@ -61,8 +61,7 @@ class UiThread : public ::testing::Test {
     ASSERT_NE(border, 0u);
     ASSERT_NE(bar, 0u);
     for (int i = 0; i < 5; ++i) {
-      children[i] =
-          callback.loggedId("Child window created : 0x([0-9A-F]+)", shownBefore * 5 + i);
+      children[i] = callback.loggedId("Child window created : 0x([0-9A-F]+)", shownBefore * 5 + i);
       ASSERT_NE(children[i], 0u);
     }
   }
@@ -130,6 +129,12 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
   EXPECT_FALSE(probe->exists(border));
   EXPECT_FALSE(probe->exists(bar));
   for (Window c : children) EXPECT_FALSE(probe->exists(c));
+  // The same showing as data, for callers that must not parse the lines above.
+  using Kind = NativeUI::ShowingEvent::Kind;
+  using NativeUI::HiddenReason;
+  EXPECT_EQ(callback.events(),
+            (std::vector<testing_x::RecordedEvent>{{Kind::Hidden, 1, HiddenReason::Hide, ""},
+                                                   {Kind::Ended, 1, HiddenReason::Hide, ""}}));
 }
 
 TEST_F(UiThread, BorderFramesTheChosenMonitorAndTheBarSitsAtItsTopCentre) {
@@ -327,6 +332,11 @@ TEST_F(UiThread, BorderDestroyedByAnotherClientTakesTheWholeIndicatorAway) {
   XSync(probe->display(), False);
   ASSERT_TRUE(callback.waitFor("hidden"));
   EXPECT_TRUE(callback.waitForLine("runNativeUIControllerThread: Completed"));
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  const auto events = callback.events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[events.size() - 2].kind, NativeUI::ShowingEvent::Kind::Hidden);
+  EXPECT_EQ(events[events.size() - 2].reason, NativeUI::HiddenReason::Destroyed);
   EXPECT_FALSE(controller->isVisible());
   EXPECT_TRUE(waitUntil([&] { return !probe->exists(bar); }));
   for (Window c : children) EXPECT_FALSE(probe->exists(c));
@@ -393,6 +403,12 @@ TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
   EXPECT_TRUE(controller.hideControlBar());
   EXPECT_EQ(callback.count("shown"), 0);
   EXPECT_FALSE(controller.isVisible());
+  using Kind = NativeUI::ShowingEvent::Kind;
+  const std::string line = "XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display();
+  EXPECT_EQ(callback.events(), (std::vector<testing_x::RecordedEvent>{
+                                   {Kind::Started, 1, NativeUI::HiddenReason::Hide, ""},
+                                   {Kind::Failed, 1, NativeUI::HiddenReason::Hide, line},
+                                   {Kind::Ended, 1, NativeUI::HiddenReason::Hide, ""}}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -21,8 +22,50 @@ struct Report {
   std::string text;    // the formatted line, for log reports
 };
 
+// A ShowingEvent as recorded: its kind, showing number, reason (Hidden) and line (Failed).
+struct RecordedEvent {
+  NativeUI::ShowingEvent::Kind kind;
+  uint64_t showing;
+  NativeUI::HiddenReason reason;
+  std::string line;
+
+  bool operator==(const RecordedEvent& other) const {
+    return kind == other.kind && showing == other.showing && reason == other.reason &&
+           line == other.line;
+  }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RecordedEvent& e) {
+  return out << "{kind " << static_cast<int>(e.kind) << ", showing " << e.showing << ", reason "
+             << static_cast<int>(e.reason) << ", line '" << e.line << "'}";
+}
+
 class RecordingCallback : public NativeUI::NativeUIControllerCallback {
  public:
+  // Kept apart from reports(): the tests of the classic reports see them exactly as before.
+  void onShowingEvent(const NativeUI::ShowingEvent& event) override {
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      _events.push_back({event.kind, event.showing, event.reason, event.line});
+    }
+    _changed.notify_all();
+  }
+  std::vector<RecordedEvent> events() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _events;
+  }
+  // Waits for an event of that kind; false on timeout.
+  bool waitForEvent(NativeUI::ShowingEvent::Kind kind,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, timeout, [&] {
+      for (const RecordedEvent& e : _events) {
+        if (e.kind == kind) return true;
+      }
+      return false;
+    });
+  }
+
   void onWindowShown() override { add({"shown", NativeUI::LogType::Log, "", ""}); }
   void onWindowHidden() override { add({"hidden", NativeUI::LogType::Log, "", ""}); }
   void onStopScreenShareClicked() override { add({"stop", NativeUI::LogType::Log, "", ""}); }
@@ -68,6 +111,7 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
   void clear() {
     std::lock_guard<std::mutex> lock(_mutex);
     _reports.clear();
+    _events.clear();
   }
   // Waits until `kind` has been reported at least n times; false on timeout.
   bool waitFor(const std::string& kind, int n = 1,
@@ -103,6 +147,7 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
   mutable std::mutex _mutex;
   std::condition_variable _changed;
   std::vector<Report> _reports;
+  std::vector<RecordedEvent> _events;
 };
 
 }  // namespace testing_x
