@@ -64,7 +64,7 @@ bool NativeUIController::createWindows() {
   setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
   removeTitleBar(display, _borderWindow, _rootWindow);
   setAlwaysOnTop(display, _borderWindow, _rootWindow);
-  setWindowShape(display, _borderWindow, _monitor);
+  setWindowShape(display, _borderWindow, _monitor, _frameWidth);
   setZELNativeUIWindowTypeIgnore(display, _borderWindow);
   callback()->onLog(LogType::Log, "Created border window: 0x%08X",
                     static_cast<unsigned int>(_borderWindow));
@@ -141,10 +141,9 @@ bool NativeUIController::initControlBar() {
 
   int32_t total = 0;
   createChildObjects(total);
-  const int x = _monitor.width / 2 + _monitor.x - total / 2;
-  const int y = _workArea.y + _monitor.y;
-  XMoveResizeWindow(display, _controlBarWindow, x, y, static_cast<unsigned int>(total), kBarHeight);
   _barWidth = total;
+  XMoveResizeWindow(display, _controlBarWindow, centredBarX(), barY(),
+                    static_cast<unsigned int>(total), kBarHeight);
   _barHeight = kBarHeight;
   setWindowFixedSize(display, _controlBarWindow, total, kBarHeight);
   setCurvedBorder(display, _controlBarWindow, total, kBarHeight, _cornerRadius);
@@ -152,6 +151,14 @@ bool NativeUIController::initControlBar() {
   XMapWindow(display, _controlBarWindow);
   return true;
 }
+
+// Centred on the monitor with truncating halves, as the bar has always been placed.
+int32_t NativeUIController::centredBarX() const {
+  return _monitor.width / 2 + _monitor.x - _barWidth / 2;
+}
+
+// The work area's top, counted from the monitor's top edge.
+int32_t NativeUIController::barY() const { return _workArea.y + _monitor.y; }
 
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
   if (row.type == ChildWindowType::Text) {

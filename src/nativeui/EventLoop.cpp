@@ -190,7 +190,7 @@ void NativeUIController::moveBar(Window handle) {
   const int right = _monitor.x + _monitor.width;
   if (x + _barWidth > right) x = right - _barWidth;
   if (x < _monitor.x) x = _monitor.x;
-  XMoveWindow(_display.get(), _controlBarWindow, x, _workArea.y + _monitor.y);
+  XMoveWindow(_display.get(), _controlBarWindow, x, barY());
 }
 
 void NativeUIController::onExpose(const XEvent& event, LoopState&) {

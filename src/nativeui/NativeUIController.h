@@ -27,6 +27,7 @@
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
+#include "X11Utils.h"
 #include "XHandles.h"
 
 namespace NativeUI {
@@ -94,6 +95,8 @@ class NativeUIController {
   bool matchArgbVisual(XVisualInfo& visualInfo);
   Window createTopLevel(const XVisualInfo& visualInfo, int x, int y, unsigned int width,
                         unsigned int height, unsigned long valueMask, long eventMask);
+  int32_t centredBarX() const;
+  int32_t barY() const;
   void createChildObjects(int32_t& totalWidth);
   std::unique_ptr<NativeChildWindow> makeChild(const ChildWinInfo& row);
   int32_t childWidth(WindowOrder order);
@@ -143,6 +146,7 @@ class NativeUIController {
   int _exitPipe[2] = {-1, -1};
   std::unique_ptr<XErrorSuppressor> _errorSuppressor;
   int32_t _cornerRadius = 4;
+  int32_t _frameWidth = kFrameWidth;  // of the border window's frame, in pixels
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
   std::atomic<bool> _threadEnded{false};

@@ -10,8 +10,6 @@ namespace NativeUI {
 
 namespace {
 
-constexpr int kFrameWidth = 6;
-
 XRectangle rectangle(int x, int y, int width, int height) {
   return XRectangle{static_cast<short>(x), static_cast<short>(y),
                     static_cast<unsigned short>(width), static_cast<unsigned short>(height)};
@@ -21,14 +19,15 @@ constexpr int kFullCircle = 360 * 64;
 
 }  // namespace
 
-void setWindowShape(Display* display, Window window, const MonitorInfo& monitor) {
+void setWindowShape(Display* display, Window window, const MonitorInfo& monitor, int frameWidth) {
   const int w = monitor.width;
   const int h = monitor.height;
+  const int f = frameWidth;
   XRectangle frame[] = {
-      rectangle(0, 0, w, kFrameWidth),                // top
-      rectangle(w - kFrameWidth, 0, kFrameWidth, h),  // right
-      rectangle(0, h - kFrameWidth, w, kFrameWidth),  // bottom
-      rectangle(0, 0, kFrameWidth, h),                // left
+      rectangle(0, 0, w, f),      // top
+      rectangle(w - f, 0, f, h),  // right
+      rectangle(0, h - f, w, f),  // bottom
+      rectangle(0, 0, f, h),      // left
   };
   XShapeCombineRectangles(display, window, ShapeBounding, 0, 0, frame, 4, ShapeSet, Unsorted);
 }

@@ -12,6 +12,9 @@
 
 namespace NativeUI {
 
+// The border window's frame at 96 dpi.
+constexpr int kFrameWidth = 6;
+
 // Window-manager hints and properties.
 void setAlwaysOnTop(Display* display, Window window, Window root);
 void keepWindowAlwaysTop(Display* display, Window window, Window unused);
@@ -28,7 +31,9 @@ void setZELNativeUIWindowType(Display* display, Window window);
 void setZELNativeUIWindowTypeIgnore(Display* display, Window window);
 
 // Shapes.
-void setWindowShape(Display* display, Window window, const MonitorInfo& monitor);
+// Leaves a frame `frameWidth` pixels wide along the four edges of a window of the monitor's size.
+void setWindowShape(Display* display, Window window, const MonitorInfo& monitor,
+                    int frameWidth = kFrameWidth);
 void setCurvedBorder(Display* display, Window window, int width, int height, int radius);
 
 // A short name of the running distribution, detected once per process; never fails
