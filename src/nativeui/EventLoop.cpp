@@ -81,7 +81,9 @@ bool NativeUIController::waitForEvents(LoopState& state) {
   FD_SET(state.connection, &readSet);
   if (state.pipeRead != -1) FD_SET(state.pipeRead, &readSet);
   timeval timeout{1, 0};
+  _uiTurn.unlock();  // the owner thread may list monitors while this one sleeps
   const int ready = select(state.bound, &readSet, nullptr, nullptr, &timeout);
+  _uiTurn.lock();
   if (ready < 0) return false;
   if (ready == 0) return true;
   if (FD_ISSET(state.connection, &readSet)) return false;

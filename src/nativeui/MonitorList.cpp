@@ -98,4 +98,10 @@ std::vector<MonitorInfo> MonitorLayout::getMonitorList() {
   return _monitors;
 }
 
+std::vector<MonitorDetails> listMonitors(bool withOutputs) {
+  const XlibTurn turn(xlibTurns());
+  MonitorLayout layout;
+  return layout.getMonitorDetails(withOutputs);
+}
+
 }  // namespace NativeUI

@@ -69,4 +69,8 @@ class MonitorLayout {
   std::vector<int> _screens;          // and lies on X screen _screens[i]
 };
 
+// The list as a MonitorLayout of its own reads it, from opening its connection to closing it in
+// the process's turn with the X libraries (XConnection.h). Any thread.
+std::vector<MonitorDetails> listMonitors(bool withOutputs);
+
 }  // namespace NativeUI

@@ -23,6 +23,7 @@ NativeUIController::NativeUIController(NativeUIControllerCallback* callback) : _
 NativeUIController::~NativeUIController() {
   std::cout << "~NativeUIController" << std::endl;
   hideControlBar();
+  const XlibTurn turn(xlibTurns());
   _errorSuppressor.reset();  // left installed by a showing that failed before its event loop
   _childWindows.clear();     // their X resources need the display, so before it closes
   _windowOrders.clear();
@@ -36,6 +37,7 @@ NativeUIController::~NativeUIController() {
 }
 
 void NativeUIController::connect() {
+  const XlibTurn turn(xlibTurns());
   _connectionLost.store(false);
   // Xlib's default would exit() the host process when the server goes away or another client
   // kills our connection.
@@ -70,10 +72,7 @@ bool NativeUIController::isVisible() const { return _visible.load(); }
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
   std::vector<MonitorInfo> monitors;
-  {
-    MonitorLayout layout;
-    monitors = layout.getMonitorList();
-  }
+  for (const MonitorDetails& entry : listMonitors(false)) monitors.push_back(entry.geometry);
   if (monitorIndex >= monitors.size()) return false;
 
   if (_thread && _thread->joinable()) {
@@ -110,6 +109,7 @@ void NativeUIController::startUIThread() {
   reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");
+    _uiTurn = XlibTurn(xlibTurns());  // let go only while the loop sleeps, see waitForEvents
     _failure.clear();
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
@@ -122,6 +122,7 @@ void NativeUIController::startUIThread() {
     }
     _visible.store(false);
     reportEvent(ShowingEvent::Kind::Ended);
+    _uiTurn.unlock();
     _threadEnded.store(true);
   });
 }

@@ -28,6 +28,7 @@
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
 #include "X11Utils.h"
+#include "XConnection.h"
 #include "XHandles.h"
 
 namespace NativeUI {
@@ -167,6 +168,9 @@ class NativeUIController {
   bool _shownInShowing = false;
   HiddenReason _teardownReason = HiddenReason::Hide;
   std::string _failure;
+  // The UI thread's turn with the X libraries (XConnection.h): held from its start to its end
+  // but for its sleeps in select().
+  XlibTurn _uiTurn;
 };
 
 }  // namespace NativeUI

@@ -25,4 +25,10 @@ Display* openSurvivableDisplay(XIOErrorExitHandler onLost, void* data) {
   return display;
 }
 
+std::mutex& xlibTurns() {
+  // Never destroyed: a UI thread may still be ending while static destructors run at exit.
+  static std::mutex* const turns = new std::mutex();
+  return *turns;
+}
+
 }  // namespace NativeUI

@@ -6,10 +6,12 @@
 #include <X11/Xlib.h>
 
 #include <chrono>
+#include <future>
 #include <regex>
 #include <set>
 
 #include "NativeUIController.h"
+#include "XConnection.h"
 #include "support/RecordingCallback.h"
 #include "support/XServer.h"
 
@@ -84,6 +86,27 @@ TEST_F(Controller, SameIndexTwiceWhileRunningDoesNothing) {
   callback.clear();
   EXPECT_TRUE(controller->showControlBar(0));
   EXPECT_EQ(operationLines(callback), Lines{"showControlBar"});
+}
+
+// Listing the monitors on a connection of its own while the UI thread built the bar on another
+// corrupted the heap in about one process in a thousand. Neither may touch the X libraries out
+// of its turn: with the turn held elsewhere, the build does not start and a second show does not
+// list; both go on once the turn is given back.
+TEST_F(Controller, ListingAndBuildingTakeTurnsWithTheXLibraries) {
+  NativeUI::XlibTurn held(NativeUI::xlibTurns());
+  auto first = std::async(std::launch::async, [&] { return controller->showControlBar(0); });
+  // The listing of the first show waits, so nothing has been started yet.
+  EXPECT_FALSE(callback.waitForLine(kMonitor0, std::chrono::milliseconds(200)));
+  held.unlock();
+  ASSERT_TRUE(first.get());
+  ASSERT_TRUE(callback.waitFor("shown"));
+
+  held.lock();
+  auto second = std::async(std::launch::async, [&] { return controller->showControlBar(0); });
+  ASSERT_TRUE(callback.waitForLine("showControlBar"));
+  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  held.unlock();
+  EXPECT_TRUE(second.get());
 }
 
 TEST_F(Controller, DifferentIndexWhileRunningHidesFirst) {
