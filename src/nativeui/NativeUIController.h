@@ -65,6 +65,10 @@ class NativeUIController {
   // Always true. On any thread but the UI thread it returns after the UI thread has ended.
   bool hideControlBar();
   bool isVisible() const;
+  // The scale of the indicator built by the next showings: 0 (or a NaN) for the desktop's,
+  // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
+  // to [1, 4]. Kept until the next call; a bar already shown keeps the scale it was built with.
+  void setScaleOverride(double scale);
 
  private:
   NativeUIControllerCallback* callback() const { return _callback.load(); }
@@ -92,6 +96,8 @@ class NativeUIController {
   bool createWindows();
   bool initControlBar();
   bool initFont();
+  void readScale();
+  void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
   Window createTopLevel(const XVisualInfo& visualInfo, int x, int y, unsigned int width,
                         unsigned int height, unsigned long valueMask, long eventMask);
@@ -167,6 +173,14 @@ class NativeUIController {
   bool _shownInShowing = false;
   HiddenReason _teardownReason = HiddenReason::Hide;
   std::string _failure;
+  // The scale asked for by the owner (setScaleOverride), and the copy that the showing's build
+  // reads, taken when its thread starts; 0: the desktop's.
+  double _scaleOverride = 0;
+  double _buildScaleOverride = 0;
+  // UI thread: the scale of the current build, and the dpi that _font was opened with (0: the
+  // one Xft applies on this connection).
+  double _scale = 1;
+  double _fontDpi = 0;
 };
 
 }  // namespace NativeUI
