@@ -1,10 +1,13 @@
 #include "nativeUIWrapper.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <set>
 #include <string>
+
+#include "DisplayScale.h"
 
 using NativeUI::LogType;
 
@@ -259,12 +262,24 @@ void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
   if (!info[0].IsNumber()) {
     throw Napi::TypeError::New(env, "Wrong 1st argument type for showControlBar, expected Number");
   }
+  double scale = 0;  // the desktop's
   if (info.Length() > 1) {
     if (!info[1].IsObject()) {  // functions count as objects here
       throw Napi::TypeError::New(
           env, "Wrong type of argument for options parameters, expected JSON object");
     }
     Napi::Object options = info[1].ToObject();
+    // Checked before any text is stored: a refused call leaves everything as it was.
+    if (options.Has("scale")) {
+      const Napi::Value value = options.Get("scale");
+      if (!value.IsUndefined()) {
+        if (!value.IsNumber() || std::isnan(value.As<Napi::Number>().DoubleValue())) {
+          throw Napi::TypeError::New(env, "Wrong type of option scale, expected Number");
+        }
+        scale = value.As<Napi::Number>().DoubleValue();
+        if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
+      }
+    }
     if (options.Has("sharing_text")) {
       NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
                                        options.Get("sharing_text").ToString().Utf8Value());
@@ -275,6 +290,7 @@ void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
     }
   }
   const uint32_t monitorIndex = info[0].ToNumber().Uint32Value();
+  sNativeUIController->setScaleOverride(scale);
   if (!sNativeUIController->showControlBar(monitorIndex)) {
     throw Napi::TypeError::New(env, "Invalid monitor id passed");
   }

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "DisplayScale.h"
 #include "NativeUIController.h"
 #include "TextFit.h"
 #include "X11Utils.h"
@@ -27,6 +28,7 @@ constexpr int kProvisionalBarX = 1970;
 constexpr int kProvisionalBarWidth = 400;
 constexpr int kProvisionalBarHeight = 100;
 constexpr int kBarHeight = 25;
+constexpr int kCornerRadius = 4;
 constexpr double kFontSize = 11.0;
 
 }  // namespace
@@ -52,6 +54,7 @@ bool NativeUIController::createWindows() {
 
   _rootWindow = DefaultRootWindow(display);
   getWorkArea(display, _rootWindow, _workArea);
+  readScale();
 
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
@@ -142,14 +145,23 @@ bool NativeUIController::initControlBar() {
   int32_t total = 0;
   createChildObjects(total);
   _barWidth = total;
+  _barHeight = scaledLength(kBarHeight, _scale);
   XMoveResizeWindow(display, _controlBarWindow, centredBarX(), barY(),
-                    static_cast<unsigned int>(total), kBarHeight);
-  _barHeight = kBarHeight;
-  setWindowFixedSize(display, _controlBarWindow, total, kBarHeight);
-  setCurvedBorder(display, _controlBarWindow, total, kBarHeight, _cornerRadius);
+                    static_cast<unsigned int>(total), static_cast<unsigned int>(_barHeight));
+  setWindowFixedSize(display, _controlBarWindow, total, _barHeight);
+  setCurvedBorder(display, _controlBarWindow, total, _barHeight, _cornerRadius);
   createChildWindows();
   XMapWindow(display, _controlBarWindow);
   return true;
+}
+
+// Read at every build, from the server rather than the connection's copy of its resources: the
+// desktop's scale may have changed since the connection was opened, or since the last showing.
+void NativeUIController::readScale() {
+  _scale = effectiveScale(_buildScaleOverride, readDesktopDpi(_display.get()));
+  _frameWidth = scaledLength(kFrameWidth, _scale);
+  _cornerRadius = scaledLength(kCornerRadius, _scale);
+  if (_scale != 1) callback()->onLog(LogType::Log, "Control bar scale: %.2f", _scale);
 }
 
 // Centred on the monitor with truncating halves, as the bar has always been placed.
@@ -166,7 +178,7 @@ std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinI
   }
   unsigned long length = 0;
   unsigned char* png = getPngImageFileData(row.imageName, length);
-  return std::make_unique<PngWindow>(_display.get(), row, callback(), png, length);
+  return std::make_unique<PngWindow>(_display.get(), row, callback(), png, length, _scale);
 }
 
 int32_t NativeUIController::childWidth(WindowOrder order) {
@@ -176,8 +188,18 @@ int32_t NativeUIController::childWidth(WindowOrder order) {
   return static_cast<int32_t>(width);
 }
 
+// The rows' margins at the build's scale; the rows are this showing's copy, scaled once.
+void NativeUIController::scaleRows() {
+  if (_scale == 1) return;
+  for (ChildWinInfo& row : _rows) {
+    row.paddingLeft = scaledLength(row.paddingLeft, _scale);
+    row.paddingRight = scaledLength(row.paddingRight, _scale);
+  }
+}
+
 // First pass: one object per row, replacing the previous showing's, and the bar's total width.
 void NativeUIController::createChildObjects(int32_t& totalWidth) {
+  scaleRows();
   for (ChildWinInfo& row : _rows) {
     if (row.type != ChildWindowType::Text) continue;
     std::string& shown = row.customText.empty() ? row.text : row.customText;
@@ -236,7 +258,7 @@ void NativeUIController::createChildWindows() {
     rect.x = x;
     rect.y = 0;
     rect.width = static_cast<unsigned short>(width);
-    rect.height = kBarHeight;
+    rect.height = static_cast<unsigned short>(_barHeight);
     x = static_cast<int16_t>(x + static_cast<int>(width));
     child.createChildWindow(_rootWindow, _controlBarWindow, rect,
                             BlackPixel(display, DefaultScreen(display)), row.backgroundColor);
@@ -258,12 +280,31 @@ void NativeUIController::destroyBarWindows() {
   _barDestroyed = true;
 }
 
+// One font per connection, kept across showings, and opened again only when a showing needs the
+// text at another scale than the font's. The size stays 11 pt; where the dpi that Xft applies
+// on this connection would not draw it at the build's scale, the font is given that dpi.
 bool NativeUIController::initFont() {
-  if (_font) return true;
+  Display* display = _display.get();
+  const double dpi = fontDpiFor(_scale, connectionDpi(display), _buildScaleOverride != 0);
+  if (_font && dpi == _fontDpi) return true;
+  if (_font) {
+    // The previous showing's text children still point at it; their windows went with its
+    // teardown.
+    _childWindows.clear();
+    _windowOrders.clear();
+    XftFontClose(display, _font);
+    _font = nullptr;
+  }
   const std::string name = getLinuxOSDistribution();
   const char* family = name.find("Ubuntu") != std::string::npos ? "ubuntu" : "cantarell";
-  _font = XftFontOpen(_display.get(), DefaultScreen(_display.get()), XFT_FAMILY, XftTypeString,
-                      family, XFT_SIZE, XftTypeDouble, kFontSize, nullptr);
+  if (dpi == 0) {
+    _font = XftFontOpen(display, DefaultScreen(display), XFT_FAMILY, XftTypeString, family,
+                        XFT_SIZE, XftTypeDouble, kFontSize, nullptr);
+  } else {
+    _font = XftFontOpen(display, DefaultScreen(display), XFT_FAMILY, XftTypeString, family,
+                        XFT_SIZE, XftTypeDouble, kFontSize, XFT_DPI, XftTypeDouble, dpi, nullptr);
+  }
+  _fontDpi = dpi;
   std::cout << "Current os:" << name << ", font:" << static_cast<const void*>(_font) << std::endl;
   return _font != nullptr;
 }

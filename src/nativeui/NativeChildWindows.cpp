@@ -8,8 +8,12 @@
 
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
+#include "DisplayScale.h"
 #include "X11Utils.h"
 
 namespace NativeUI {
@@ -196,9 +200,10 @@ void TextWindow::draw() {
 
 PngWindow::PngWindow(Display* display, const ChildWinInfo& info,
                      NativeUIControllerCallback* callback, unsigned char* pngData,
-                     unsigned long pngDataLength)
+                     unsigned long pngDataLength, double scale)
     : NativeChildWindow(display, info, callback), _pngData(pngData), _pngDataLength(pngDataLength) {
   initLocal();
+  if (scale != 1.0) enlarge(scale);
 }
 
 PngWindow::~PngWindow() { PngWindow::destroyChildWindow(); }
@@ -209,6 +214,29 @@ void PngWindow::initLocal() {
   loadPng(_pngData, _pngDataLength, &pixels, &_imageWidth, &_imageHeight);
   _imageData.reset(pixels);
   if (!_imageData) _imageWidth = _imageHeight = 0;
+}
+
+// Nearest neighbour over the decoded RGBA pixels: every target pixel takes the source pixel it
+// falls on, so the icons' hard edges stay hard at every scale.
+void PngWindow::enlarge(double scale) {
+  _gripPitch = scaledLength(_gripPitch, scale);
+  if (!_imageData) return;
+  const unsigned int width = std::max(1, scaledLength(static_cast<int>(_imageWidth), scale));
+  const unsigned int height = std::max(1, scaledLength(static_cast<int>(_imageHeight), scale));
+  MallocPtr<unsigned char> enlarged(
+      static_cast<unsigned char*>(std::malloc(size_t{width} * height * 4)));
+  if (!enlarged) return;  // the icon stays at its own size
+  for (unsigned int y = 0; y < height; ++y) {
+    const size_t sourceY = uint64_t{y} * _imageHeight / height;
+    for (unsigned int x = 0; x < width; ++x) {
+      const size_t sourceX = uint64_t{x} * _imageWidth / width;
+      std::memcpy(enlarged.get() + (size_t{y} * width + x) * 4,
+                  _imageData.get() + (sourceY * _imageWidth + sourceX) * 4, 4);
+    }
+  }
+  _imageData = std::move(enlarged);
+  _imageWidth = width;
+  _imageHeight = height;
 }
 
 void PngWindow::releaseImageData() { _imageData.reset(); }
@@ -247,7 +275,7 @@ void PngWindow::draw() {
   XPutImage(_display, _window, _gc.get(), _image.get(), 0, 0, x, y, _imageWidth, _imageHeight);
   // One 2-pixel grip icon painted twice makes two bars with a one-pixel gap.
   if (_info.order == WindowOrder::LeftDragHandle || _info.order == WindowOrder::RightDragHandle) {
-    XPutImage(_display, _window, _gc.get(), _image.get(), 0, 0, x + 3, y, _imageWidth,
+    XPutImage(_display, _window, _gc.get(), _image.get(), 0, 0, x + _gripPitch, y, _imageWidth,
               _imageHeight);
   }
 }

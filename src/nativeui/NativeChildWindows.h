@@ -121,10 +121,14 @@ class TextWindow : public NativeChildWindow {
 // the drag grips paint it twice, 3 pixels apart. The PNG bytes are borrowed (static data); the
 // decoded pixels, the image and the GC are owned and go with destroyChildWindow or the
 // destructor. After destroyChildWindow the object cannot be created again.
+// At a `scale` other than 1 the decoded icon is enlarged to that many times its size, nearest
+// neighbour (whole pixels stay sharp; at 2 every pixel becomes 2 x 2), and the grips' two copies
+// stand that many times 3 pixels apart. The row's paddings are taken as they are: the caller
+// scales them.
 class PngWindow : public NativeChildWindow {
  public:
   PngWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
-            unsigned char* pngData, unsigned long pngDataLength);
+            unsigned char* pngData, unsigned long pngDataLength, double scale = 1.0);
   ~PngWindow() override;
 
   bool createChildWindow(Window root, Window parent, XRectangle rect, unsigned long borderPixel,
@@ -135,6 +139,7 @@ class PngWindow : public NativeChildWindow {
 
  private:
   void initLocal();
+  void enlarge(double scale);
   void releaseImageData();
 
   MallocPtr<unsigned char> _imageData;
@@ -148,6 +153,7 @@ class PngWindow : public NativeChildWindow {
   XGCValues _gcValues{};
   unsigned char* _pngData;
   unsigned long _pngDataLength;
+  int _gripPitch = 3;  // from one grip copy's left edge to the next's
 };
 
 }  // namespace NativeUI

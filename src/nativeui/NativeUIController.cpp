@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -69,6 +70,10 @@ void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
 
 bool NativeUIController::isVisible() const { return _visible.load(); }
 
+void NativeUIController::setScaleOverride(double scale) {
+  _scaleOverride = std::isnan(scale) ? 0 : scale;
+}
+
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
   std::vector<MonitorInfo> monitors;
@@ -104,6 +109,7 @@ void NativeUIController::startUIThread() {
     _exitPipe[1] = -1;
   }
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
+  _buildScaleOverride = _scaleOverride;
   _threadEnded.store(false);
   ++_showing;
   reportEvent(ShowingEvent::Kind::Started);

@@ -66,6 +66,10 @@ class NativeUIController {
   // Always true. On any thread but the UI thread it returns after the UI thread has ended.
   bool hideControlBar();
   bool isVisible() const;
+  // The scale of the indicator built by the next showings: 0 (or a NaN) for the desktop's,
+  // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
+  // to [1, 4]. Kept until the next call; a bar already shown keeps the scale it was built with.
+  void setScaleOverride(double scale);
 
  private:
   NativeUIControllerCallback* callback() const { return _callback.load(); }
@@ -93,6 +97,8 @@ class NativeUIController {
   bool createWindows();
   bool initControlBar();
   bool initFont();
+  void readScale();
+  void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
   Window createTopLevel(const XVisualInfo& visualInfo, int x, int y, unsigned int width,
                         unsigned int height, unsigned long valueMask, long eventMask);
@@ -171,6 +177,14 @@ class NativeUIController {
   // The UI thread's turn with the X libraries (XConnection.h): held from its start to its end
   // but for its sleeps in select().
   XlibTurn _uiTurn;
+  // The scale asked for by the owner (setScaleOverride), and the copy that the showing's build
+  // reads, taken when its thread starts; 0: the desktop's.
+  double _scaleOverride = 0;
+  double _buildScaleOverride = 0;
+  // UI thread: the scale of the current build, and the dpi that _font was opened with (0: the
+  // one Xft applies on this connection).
+  double _scale = 1;
+  double _fontDpi = 0;
 };
 
 }  // namespace NativeUI

@@ -80,10 +80,15 @@ test('every argument check of an instance throws its exact TypeError', async () 
       outcome(() => w.showControlBar(0, null)),
       outcome(() => w.showControlBar(0, 'text')),
       outcome(() => w.showControlBar(0, 7)),
+      outcome(() => w.showControlBar(0, { scale: '2' })),
+      outcome(() => w.showControlBar(0, { scale: null })),
+      outcome(() => w.showControlBar(0, { scale: NaN })),
       outcome(() => w.showControlBar(-1)),
       outcome(() => w.showControlBar(1)),
       outcome(() => w.showControlBar(0, {})),
       outcome(() => w.showControlBar(0, () => {})),
+      outcome(() => w.showControlBar(0, { scale: undefined })),
+      outcome(() => w.showControlBar(0, { scale: 9 })),
       outcome(() => w.hideControlBar('ignored')),
     ];
     results.visible = outcome(() => w.Visible);
@@ -117,8 +122,13 @@ test('every argument check of an instance throws its exact TypeError', async () 
     ['TypeError', options],
     ['TypeError', options],
     ['TypeError', options],
+    ['TypeError', 'Wrong type of option scale, expected Number'],
+    ['TypeError', 'Wrong type of option scale, expected Number'],
+    ['TypeError', 'Wrong type of option scale, expected Number'],
     ['TypeError', 'Invalid monitor id passed'],
     ['TypeError', 'Invalid monitor id passed'],
+    ['returned', null],
+    ['returned', null],
     ['returned', null],
     ['returned', null],
     ['returned', null],
@@ -138,6 +148,8 @@ test('options are stored as text, own or inherited, even when the index is then 
     seen.push(texts());
     try { w.showControlBar(5, { sharing_text: 42, other: 'x' }); } catch (e) { seen.push(e.message); }
     seen.push(texts());
+    try { w.showControlBar(0, { sharing_text: 'never', scale: 'x' }); } catch (e) { seen.push(e.message); }
+    seen.push(texts());
     w.showControlBar(0, Object.create({ sharing_text: 'inherited' }));
     seen.push(texts());
     const fn = () => {};
@@ -151,16 +163,27 @@ test('options are stored as text, own or inherited, even when the index is then 
       w.showControlBar(0, { get sharing_text() { throw error; } });
     } catch (e) { seen.push(e === error); }
     w.hideControlBar();
-    report(seen);
-    process.exit(0);
+    // A scale out of range reaches the next build, clamped.
+    NativeUIWrapper._internal_setSafeWrap((f) => f);
+    const lines = [];
+    w.registerLogCallback((level, text) => lines.push(text));
+    w.showControlBar(0, { scale: 9 });
+    until(() => lines.includes('All windows mapped')).then(() => {
+      seen.push(lines.filter((line) => line.startsWith('Control bar scale')));
+      w.hideControlBar();
+      report(seen);
+      process.exit(0);
+    });
   `, { display: server.display, which: 'test' });
   assert.equal(code, 0, stderr);
   assert.deepEqual(reports[0], [
     'Invalid monitor id passed', ['', 'Halt'],
     'Invalid monitor id passed', ['42', 'Halt'],
+    'Wrong type of option scale, expected Number', ['42', 'Halt'],
     ['inherited', 'Halt'],
     ['inherited', 'from a function'],
     ['inherited', 'from a function'],
     true,
+    ['Control bar scale: 4.00'],
   ]);
 });

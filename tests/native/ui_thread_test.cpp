@@ -392,6 +392,112 @@ TEST_F(UiThread, ReparentingMarksTheTopLevelFrameAndSurvivesAVanishingFrame) {
   EXPECT_EQ(callback.count("hidden"), 1);
 }
 
+// A desktop at 200 %, published after the controller had connected: the next build reads it from
+// the server and draws the 96-dpi indicator twice as large; an override of 1 brings today's back.
+TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt) {
+  server->run("sh -c \"echo 'Xft.dpi: 192' | xrdb -nocpp -merge\"");
+  // The rows of the texts' children that hold ink: neither cut at the top nor at the bottom.
+  auto expectTextsInside = [&](unsigned int minInkHeight) {
+    for (auto [order, background] : {std::pair{WindowOrder::SharingText, kBarGreen},
+                                     {WindowOrder::StopSharingText, kBarRed}}) {
+      const Geometry g = child(order);
+      const NativeUI::XImagePtr image(XGetImage(probe->display(), probe->root(), g.x, g.y, g.width,
+                                                g.height, AllPlanes, ZPixmap));
+      ASSERT_TRUE(image);
+      int top = -1;
+      int bottom = -1;
+      for (unsigned int y = 0; y < g.height; ++y) {
+        for (unsigned int x = 0; x < g.width; ++x) {
+          if ((XGetPixel(image.get(), x, y) & 0xFFFFFF) == background) continue;
+          if (top < 0) top = static_cast<int>(y);
+          bottom = static_cast<int>(y);
+        }
+      }
+      EXPECT_GE(top, 1) << static_cast<int>(order);
+      EXPECT_LE(bottom, static_cast<int>(g.height) - 2) << static_cast<int>(order);
+      EXPECT_GE(bottom - top + 1, static_cast<int>(minInkHeight)) << static_cast<int>(order);
+    }
+  };
+  auto frameContains = [&](int x, int y) {
+    for (const Geometry& r : probe->boundingShape(border)) {
+      if (x >= r.x && x < r.x + static_cast<int>(r.width) && y >= r.y &&
+          y < r.y + static_cast<int>(r.height)) {
+        return true;
+      }
+    }
+    return false;
+  };
+
+  showAndWait(1);
+  const Geometry barGeometry = geometryOf(bar);
+  EXPECT_EQ(barGeometry.height, 50u);
+  EXPECT_EQ(barGeometry.y, kWorkAreaTop);
+  EXPECT_EQ(barGeometry.x, 1280 / 2 + 1920 - static_cast<int>(barGeometry.width) / 2);
+  for (Window c : children) EXPECT_EQ(geometryOf(c).height, 50u);
+  // Margins and icons twice as wide: 16 + 4 + 24, 20 + 12 + 20, 24 + 4 + 24.
+  EXPECT_EQ(child(WindowOrder::LeftDragHandle).width, 44u);
+  EXPECT_EQ(child(WindowOrder::StopIcon).width, 52u);
+  EXPECT_EQ(child(WindowOrder::RightDragHandle).width, 52u);
+  // The frame is 12 pixels wide along each edge.
+  for (auto [x, y] : {std::pair{11, 500}, {1268, 500}, {640, 11}, {640, 1012}}) {
+    EXPECT_TRUE(frameContains(x, y)) << x << "," << y;
+  }
+  for (auto [x, y] : {std::pair{12, 500}, {1267, 500}, {640, 12}, {640, 1011}}) {
+    EXPECT_FALSE(frameContains(x, y)) << x << "," << y;
+  }
+  const Geometry left = child(WindowOrder::LeftDragHandle);
+  const Geometry stop = child(WindowOrder::StopIcon);
+  ASSERT_TRUE(waitUntil([&] { return probe->screenPixel(stop.x + 31, stop.y + 30) == kWhite; }));
+  EXPECT_EQ(probe->screenPixel(1920 + 11, 500), kFrameGreen);
+  EXPECT_NE(probe->screenPixel(1920 + 12, 500), kFrameGreen);
+  // The stop square, columns 20-31 and rows 19-30; the grips, columns 16-19 and 22-25, rows
+  // 11-38.
+  EXPECT_EQ(probe->screenPixel(stop.x + 20, stop.y + 19), kWhite);
+  EXPECT_EQ(probe->screenPixel(stop.x + 19, stop.y + 19), kBarRed);
+  EXPECT_EQ(probe->screenPixel(stop.x + 32, stop.y + 30), kBarRed);
+  EXPECT_EQ(probe->screenPixel(stop.x + 25, stop.y + 31), kBarRed);
+  for (int column : {16, 19, 22, 25}) {
+    EXPECT_EQ(probe->screenPixel(left.x + column, left.y + 11), kWhite) << column;
+    EXPECT_EQ(probe->screenPixel(left.x + column, left.y + 38), kWhite) << column;
+  }
+  for (int column : {15, 20, 21, 26}) {
+    EXPECT_EQ(probe->screenPixel(left.x + column, left.y + 20), kBarGreen) << column;
+  }
+  EXPECT_EQ(probe->screenPixel(left.x + 16, left.y + 10), kBarGreen);
+  expectTextsInside(20);
+
+  // A real pointer on the scaled bar: a press in the lower half of the stop text, and a drag
+  // by either grip, within the monitor.
+  const Geometry text = child(WindowOrder::StopSharingText);
+  pressAt(text.x + static_cast<int>(text.width) / 2, text.y + 40);
+  ASSERT_TRUE(callback.waitFor("stop", 1));
+  const int y = kWorkAreaTop + 40;
+  const int width = static_cast<int>(barGeometry.width);
+  drag(barGeometry.x + 18, 2150, y);
+  EXPECT_TRUE(waitUntil([&] { return barX() == 2150; })) << barX();
+  ASSERT_TRUE(waitUntil([&] { return probe->pointerIsFree(); }));
+  drag(barX() + width - 20, 3000, y);
+  EXPECT_TRUE(waitUntil([&] { return barX() == 3000 - width; })) << barX();
+  ASSERT_TRUE(waitUntil([&] { return probe->pointerIsFree(); }));
+  drag(barX() + 18, 3150, y);
+  EXPECT_TRUE(waitUntil([&] { return barX() == 3200 - width; })) << barX();
+  EXPECT_EQ(geometryOf(bar).y, kWorkAreaTop);
+
+  ASSERT_TRUE(controller->hideControlBar());
+  controller->setScaleOverride(1);
+  showAndWait(1, 1);
+  EXPECT_EQ(geometryOf(bar).height, 25u);
+  EXPECT_EQ(child(WindowOrder::LeftDragHandle).width, 22u);
+  EXPECT_EQ(child(WindowOrder::StopIcon).width, 26u);
+  EXPECT_TRUE(frameContains(5, 500));
+  EXPECT_FALSE(frameContains(6, 500));
+  const Geometry square = child(WindowOrder::StopIcon);
+  ASSERT_TRUE(
+      waitUntil([&] { return probe->screenPixel(square.x + 15, square.y + 14) == kWhite; }));
+  EXPECT_EQ(probe->screenPixel(square.x + 16, square.y + 14), kBarRed);
+  expectTextsInside(8);
+}
+
 TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
   auto server = XServer::start("xvfb-nocomposite", {"1280x1024x24"});
   ScopedDisplay env(server->display());

@@ -20,6 +20,7 @@ const SHOW_COUNT = 'Wrong number of arguments for showControlBar, expected 1';
 const SHOW_NUMBER = 'Wrong 1st argument type for showControlBar, expected Number';
 const OPTIONS = 'Wrong type of argument for options parameters, expected JSON object';
 const MONITOR = 'Invalid monitor id passed';
+const SCALE = 'Wrong type of option scale, expected Number';
 // The engine's own words where the engine decides.
 const ILLEGAL = 'Illegal invocation';                 // a method called on a foreign receiver
 const UNWRAP = 'Invalid argument';                    // the getter on one (napi_unwrap fails)
@@ -147,9 +148,13 @@ function makeShapes(trip) {
     },
     { name: 'counting getters', value: { get sharing_text() { return counted('got'); }, get stop_sharing() { return counted(7); } } },
     {
+      // Its "scale" is a string as well.
       name: 'proxy answering every key',
       value: new Proxy({}, { has: () => counted(true), get: (t, key) => counted(`proxied ${String(key)}`) }),
+      options: typeError(SCALE),
     },
+    { name: 'scale string', value: { sharing_text: 'not stored', scale: '2' }, options: typeError(SCALE) },
+    { name: 'scale NaN', value: { scale: NaN }, options: typeError(SCALE) },
     {
       name: 'proxy whose has trap throws',
       value: new Proxy({}, { has() { trip.count++; throw thrownByTrap; } }),
