@@ -86,9 +86,10 @@ test('the packed tarball installs into a fresh project, builds, and works there'
   assert.ok(line, `no result from the consumer:\n${used.stdout}\n${used.stderr}`);
   const result = JSON.parse(line.slice(2));
   assert.equal(result.resolved, path.join(fs.realpathSync(project), 'node_modules', pkg.name, 'lib', 'index.js'));
-  assert.deepEqual(result.exports, ['NativeUIWrapper', 'ScreenShareIndicator']);
-  assert.deepEqual(result.rawMethods, ['Visible', 'constructor', 'hideControlBar', 'registerHideControlBarCallback',
-    'registerLogCallback', 'registerShowControlBarCallback', 'registerStopSharingClickEvent', 'showControlBar']);
+  assert.deepEqual(result.exports, ['NativeUIWrapper', 'ScreenShareIndicator', 'listMonitors']);
+  assert.deepEqual(result.rawMethods, ['Visible', '_internal_registerShowingEventCallback', 'constructor',
+    'hideControlBar', 'registerHideControlBarCallback', 'registerLogCallback', 'registerShowControlBarCallback',
+    'registerStopSharingClickEvent', 'showControlBar']);
   assert.ok(fs.existsSync(path.join(project, 'node_modules', pkg.name, result.types)), 'the types file is not installed');
   assert.equal(result.shown, true);
   assert.equal(result.hidden, true);
