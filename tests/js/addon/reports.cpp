@@ -124,6 +124,9 @@ void makeEvents(std::vector<EventSpec>& events) {
   for (EventSpec& spec : events) {
     spec.event.line = spec.line.c_str();
     NativeUIWrapper::controllerCallback()->onShowingEvent(spec.event);
+    // The line is valid only during the call, as the controller's is: a sink that kept the
+    // pointer would deliver this instead.
+    spec.line.assign(spec.line.size(), '#');
   }
 }
 
