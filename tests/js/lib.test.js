@@ -343,59 +343,37 @@ test('show() settles', async (t) => {
   });
 });
 
-test('show() targets', async (t) => {
-  const MIRRORED = [
-    { index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 1, outputs: ['DUMMY0'], primary: true },
-    { index: 1, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY1'], primary: false },
-    { index: 2, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY2', 'DUMMY3'], primary: false },
+test('show() targets: exact geometry first, then the output, then the centre; lowest index first; nothing matching rejects', async () => {
+  const [left, right] = TWO_MONITORS;
+  const mirrored = [left, right, { ...right, index: 2, outputs: ['DUMMY2', 'DUMMY3'] }];
+  const none = (text) => `No monitor matches ${text}`;
+  const cases = [
+    [mirrored, 'DUMMY3', 2],
+    [mirrored, mirrored[2], 2],                                     // a monitor keeps its own index
+    [mirrored, { x: 1920, y: 0, width: 1280, height: 1024 }, 1],
+    [mirrored, { x: 1920, y: 0, width: 1024 * 1.25, height: 819.2 * 1.25 }, 1],  // Electron's bounds at 125 %
+    [mirrored, { x: 1000, y: 100, width: 1000, height: 400 }, 0],   // centre at 1500,300
+    [[{ ...left, width: 3200 }, right], { x: 1920, y: 0, width: 1280, height: 1024 }, 1],  // inside another, yet exact
+    [[{ ...right, index: 0 }, { ...left, index: 1 }], right, 0],      // the layout changed: its rectangle
+    [[left, { ...right, width: 1024, height: 768 }], { ...right, x: 5000 }, 1],  // its output, in a new mode
+    [mirrored, 'HDMI-1', none("the output name 'HDMI-1'")],
+    [mirrored, { x: 5000, y: 0, width: 100, height: 100 }, none('the rectangle { x: 5000, y: 0, width: 100, height: 100 }')],
+    [mirrored, { ...right, x: 5000, outputs: ['HDMI-2'] }, none('the monitor 1 (HDMI-2) at { x: 5000, y: 0, width: 1280, height: 1024 }')],
+    [[], 'DUMMY0', none("the output name 'DUMMY0'")],               // no X server: an empty list
   ];
-  // The raw index that each target becomes, or its rejection.
-  const indexFor = async (monitors, ...args) => {
+  for (const [monitors, target, expected] of cases) {
     const { indicator, FakeRaw } = setup({ monitors });
-    const outcome = await state(indicator.show(...args));
-    if (outcome[0] === 'rejected') return outcome[1];
-    return FakeRaw.calls.find(([kind]) => kind === 'show')[1];
-  };
-
-  await t.test('an output name, a monitor, a rectangle: exact geometry first, else the centre, lowest index first', async () => {
-    assert.equal(await indexFor(MIRRORED, 'DUMMY3'), 2);
-    assert.equal(await indexFor(MIRRORED, 'DUMMY1'), 1);
-    assert.equal(await indexFor(MIRRORED, MIRRORED[2]), 2, 'a monitor object keeps its own index');
-    assert.equal(await indexFor(MIRRORED, { x: 1920, y: 0, width: 1280, height: 1024 }), 1);
-    assert.equal(await indexFor(MIRRORED, { x: 0, y: 0, width: 1920, height: 1080 }), 0);
-    // Electron's bounds times a scale factor of 1.25: not exact, its centre on the second.
-    assert.equal(await indexFor(MIRRORED, { x: 1920, y: 0, width: 1024 * 1.25, height: 819.2 * 1.25 }), 1);
-    assert.equal(await indexFor(MIRRORED, { x: 1000, y: 100, width: 1000, height: 400 }), 0, 'centre at 1500,300');
-    assert.equal(await indexFor(MIRRORED, { x: 1900, y: 100, width: 100, height: 100 }), 1, 'centre at 1950,150');
-  });
-
-  await t.test('a monitor object after the layout changed: its rectangle, then its output, then its centre', async () => {
-    const before = { index: 1, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY1'], primary: false };
-    const swapped = [
-      { ...MIRRORED[1], index: 0 },
-      { ...MIRRORED[0], index: 1 },
-    ];
-    assert.equal(await indexFor(swapped, before), 0, 'the same rectangle at another index');
-    const newMode = [MIRRORED[0], { ...MIRRORED[1], width: 1024, height: 768 }];
-    assert.equal(await indexFor(newMode, { ...before, x: 5000 }), 1, 'its output now has another mode and place');
-  });
-
-  await t.test('nothing matches: a RangeError naming the target, and no raw call', async () => {
-    const checks = [
-      [['HDMI-1'], "No monitor matches the output name 'HDMI-1'"],
-      [[{ x: 5000, y: 0, width: 100, height: 100 }], 'No monitor matches the rectangle { x: 5000, y: 0, width: 100, height: 100 }'],
-      [[{ ...MIRRORED[1], x: 5000, outputs: ['HDMI-2'] }],
-        'No monitor matches the monitor 1 (HDMI-2) at { x: 5000, y: 0, width: 1280, height: 1024 }'],
-    ];
-    for (const [args, message] of checks) {
-      const error = await indexFor(MIRRORED, ...args);
-      assert.ok(error instanceof RangeError, message);
-      assert.equal(error.code, 'ERR_INDICATOR_NO_MONITOR');
-      assert.equal(error.message, message);
+    const [outcome, error] = await state(indicator.show(target));
+    const show = FakeRaw.calls.find(([kind]) => kind === 'show');
+    if (typeof expected === 'number') {
+      assert.equal(show && show[1], expected, JSON.stringify(target));
+    } else {
+      assert.equal(outcome, 'rejected');
+      assert.ok(error instanceof RangeError && error.code === 'ERR_INDICATOR_NO_MONITOR', expected);
+      assert.equal(error.message, expected);
+      assert.equal(show, undefined);
     }
-    const empty = await indexFor([], 'DUMMY0');
-    assert.equal(empty.message, "No monitor matches the output name 'DUMMY0'", 'no X server: an empty list');
-  });
+  }
 });
 
 test('listener errors', async (t) => {
