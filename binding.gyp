@@ -14,6 +14,11 @@
       "src/addon"
     ],
     "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor)", "-llodepng", "-lpthread"],
+    # Never unloaded: Node closes an environment's add-ons when it goes away (a worker that loaded
+    # the module alone and then ended), but the wake-up handles' close callbacks run in that
+    # loop after the environment is gone, and the process-wide controller and its UI thread
+    # belong to the process, not to one environment.
+    "ldflags": ["-Wl,-z,nodelete"],
     "conditions": [
       # scripts/build.sh --sanitize=address. -O1 and line tables: fast to build, every report
       # frame with its file and line; no recovery, so undefined behaviour ends the process.

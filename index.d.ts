@@ -4,13 +4,55 @@ import { EventEmitter } from 'node:events';
 /** Severity of a log line of the native side. */
 export type LogLevel = 'log' | 'warn' | 'error';
 
-/** Options of the raw `showControlBar`: the two texts of the bar. */
+/** Options of the raw `showControlBar`: the two texts of the bar, and the scale of the build. */
 export interface RawShowOptions {
   /** Replaces the notice "You are sharing entire screen" (converted to a string). */
   sharing_text?: unknown;
   /** Replaces the button text "Stop sharing" (converted to a string). */
   stop_sharing?: unknown;
+  /** The scale of this build instead of the server's Xft.dpi / 96. */
+  scale?: number;
 }
+
+/** One monitor of {@link listMonitors}: a CRTC that drives at least one output. */
+export interface Monitor {
+  /** Its index, as show() and showControlBar take it. */
+  index: number;
+  x: number;
+  y: number;
+  width: number;
+  height: number;
+  /** The CRTC's RandR rotation bits (1 is normal). */
+  rotation: number;
+  /** The RandR names of the outputs it drives, e.g. ['HDMI-1']. */
+  outputs: string[];
+  /** Whether it drives the screen's primary output. */
+  primary: boolean;
+}
+
+/** A rectangle in X pixels (root-window coordinates). */
+export interface Rectangle {
+  x: number;
+  y: number;
+  width: number;
+  height: number;
+}
+
+/** Why the bar went away. */
+export type HiddenReason = 'hide' | 'destroyed' | 'connection-lost' | 'monitor-disconnected';
+
+/** What the raw class reports of a showing, to `_internal_registerShowingEventCallback`. */
+export type ShowingReport =
+  | ({ kind: 'started' | 'monitor-changed'; showing: number } & Rectangle)
+  | { kind: 'shown' | 'ended'; showing: number }
+  | { kind: 'hidden'; showing: number; reason: HiddenReason }
+  | { kind: 'failed'; showing: number; line: string };
+
+/**
+ * The monitors in the order, and with the indices, that show() and showControlBar use; [] without
+ * an X server. Never throws.
+ */
+export declare function listMonitors(): Monitor[];
 
 /**
  * The class exported by the native add-on, unchanged. One controller serves the whole process;
@@ -26,6 +68,9 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Wrong argument type for argument 1, expected Function"
    */
   static _internal_setSafeWrap(wrap: (fn: (...args: any[]) => void) => (...args: any[]) => unknown): void;
+
+  /** What {@link listMonitors} returns. */
+  static _internal_listMonitors(): Monitor[];
 
   /**
    * Starts showing the bar on the monitor with this index in the XRandR monitor list. Texts
@@ -61,6 +106,12 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Wrong 1st argument type for regsiterLogCallback, expected Function"
    */
   registerLogCallback(callback: (level: LogLevel, text: string) => void): void;
+  /**
+   * Registers the function that receives every showing report as data.
+   * @throws {TypeError} "Wrong number of arguments for _internal_registerShowingEventCallback, expected 1"
+   * @throws {TypeError} "Wrong 1st argument type for _internal_registerShowingEventCallback, expected Function"
+   */
+  _internal_registerShowingEventCallback(callback: (report: ShowingReport) => void): void;
 
   /** Whether the bar is on the screen now. */
   readonly Visible: boolean;
@@ -72,6 +123,8 @@ export interface ShowOptions {
   sharingText?: string;
   /** The text of the stop button. Default "Stop sharing". */
   stopText?: string;
+  /** From 1 to 4: the bar's and the frame's scale for this showing, instead of Xft.dpi / 96. */
+  scale?: number;
   /**
    * Milliseconds after which a show that has neither appeared nor failed is given up: the promise
    * rejects with code "ERR_INDICATOR_SHOW_TIMEOUT" and the bar is hidden. Default 10000.
@@ -79,7 +132,7 @@ export interface ShowOptions {
   timeout?: number;
 }
 
-/** The rejection of a show whose build failed: `line` is the first fatal error log line. */
+/** The rejection of a show whose build failed: `line` is the error line that ended it. */
 export interface ShowFailedError extends Error {
   code: 'ERR_INDICATOR_SHOW_FAILED';
   line: string;
@@ -88,8 +141,10 @@ export interface ShowFailedError extends Error {
 export interface ScreenShareIndicatorEvents {
   /** The bar has become visible. */
   shown: [];
-  /** The bar has gone (hidden, or destroyed by another X client). */
-  hidden: [];
+  /** The bar has gone, and why. */
+  hidden: [reason: HiddenReason];
+  /** The shown monitor took a new geometry; the indicator followed it. */
+  'monitor-changed': [geometry: Rectangle];
   /** The user pressed the stop button. */
   stop: [];
   /** A log line of the native side. */
@@ -109,11 +164,12 @@ export declare class ScreenShareIndicator extends EventEmitter {
   constructor();
 
   /**
-   * Shows the bar on a monitor. Resolves when it is visible; rejects when its build fails, when
-   * the arguments are wrong, when hide() or a show with other arguments comes first, or after
-   * `options.timeout`. Never throws.
+   * Shows the bar on a monitor: given by its index, a monitor of listMonitors(), an output name
+   * or a rectangle in X pixels. Resolves when it is visible; rejects when its build fails, when
+   * the arguments are wrong or no monitor matches (code "ERR_INDICATOR_NO_MONITOR"), when hide()
+   * or a show with other arguments comes first, or after `options.timeout`. Never throws.
    */
-  show(monitorIndex: number, options?: ShowOptions): Promise<void>;
+  show(target: number | string | Monitor | Rectangle, options?: ShowOptions): Promise<void>;
 
   /** Hides the bar; returns once it is gone ('hidden' follows). */
   hide(): void;

@@ -1,27 +1,26 @@
 'use strict';
 
-// The compiled add-on. Kept apart from the friendly layer so that the layer's own logic can be
-// exercised with a stand-in class, and so that a missing build fails with a hint rather than a
-// bare MODULE_NOT_FOUND.
+// The compiled add-on: build/Release/nativeUIWrapper.node when it was built from source, else
+// the prebuilt binary for this platform under prebuilds/ (node-gyp-build chooses). Kept apart
+// from the friendly layer so that the layer's own logic can be exercised with a stand-in class,
+// and so that a missing binary fails with a hint rather than a bare error.
 const path = require('node:path');
+const nodeGypBuild = require('node-gyp-build');
 
-const file = path.join(__dirname, '..', 'build', 'Release', 'nativeUIWrapper.node');
+const root = path.join(__dirname, '..');
 
-let binding;
+let file;
 try {
-  binding = require(file);
+  file = nodeGypBuild.path(root);
 } catch (error) {
-  if (error && error.code === 'MODULE_NOT_FOUND' && String(error.message).includes(file)) {
-    const hint = new Error(
-      `The native add-on has not been built: ${file} is missing. ` +
-        'Build it with "npm run build" (needs g++, make, python3, pkg-config and the X11, ' +
-        'Xrandr, Xext, Xft, Xcursor and lodepng development packages).'
-    );
-    hint.code = 'ERR_INDICATOR_NOT_BUILT';
-    hint.cause = error;
-    throw hint;
-  }
-  throw error;
+  const hint = new Error(
+    `The native add-on has not been built and no prebuilt binary fits this platform: ${error.message.trim()}. ` +
+      'Build it with "bash scripts/build.sh" (needs g++, make, python3, pkg-config and the X11, ' +
+      'Xrandr, Xext, Xft, Xcursor and lodepng development packages).'
+  );
+  hint.code = 'ERR_INDICATOR_NOT_BUILT';
+  hint.cause = error;
+  throw hint;
 }
 
-module.exports = binding;
+module.exports = require(file);

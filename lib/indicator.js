@@ -10,13 +10,18 @@
 // it, and `visible` reads the same on all of them. An indicator stays attached to the hub (and so
 // reachable) until close().
 //
-// Settling show(). The raw call only starts a UI thread; the outcome arrives later as reports, in
-// the order the native side made them. Reports still queued from an earlier showing must not
-// settle a newer one, so an attempt only listens once the "showControlBar" log line of its own raw
-// call has come through (every raw showControlBar call makes exactly one, before anything else).
-// From then on the first "shown" report resolves it and the first error line that the bar does not
-// survive rejects it; hide(), a different show() and the timeout end it too. Start reading at
-// Hub#show.
+// Settling show(). The raw call only starts a UI thread; the outcome arrives later as showing
+// reports (data, never log texts), in the order the native side made them, each with the number
+// of the showing it belongs to. Every raw showControlBar call that this layer lets through starts
+// exactly one showing, whose 'started' report is made inside the call and so comes ahead of every
+// report of the UI thread it starts; the n-th 'started' report therefore names the showing of the
+// n-th call. Only reports of its own showing settle an attempt: its 'shown' resolves it, its
+// 'failed' (carrying the line that ended the build) rejects it, and so does its 'ended' when it
+// came first; hide(), a different show() and the timeout end it too. Late reports of an earlier
+// showing can never settle a later show(). Start reading at Hub#show.
+//
+// Targets. show() takes an index, a monitor of listMonitors(), an output name or a rectangle in
+// X pixels; all but an index are looked up in the monitor list here and become an index.
 
 const { EventEmitter } = require('node:events');
 
@@ -24,13 +29,8 @@ const DEFAULT_SHARING_TEXT = 'You are sharing entire screen';
 const DEFAULT_STOP_TEXT = 'Stop sharing';
 const DEFAULT_SHOW_TIMEOUT = 10000;
 
-// Error lines after which the build goes on and the bar still appears: a child window that
-// could not be made, and the exit pipe (hiding then waits for the loop's one-second tick).
-const SURVIVABLE_ERROR =
-  /^(Child window creation failed|Pipe creation failed|Pipe read failure|hideControlBar: write to pipe failed)/;
-
-// The line that every raw showControlBar call logs first, on the calling thread.
-const SHOW_MARKER = 'showControlBar';
+const MIN_SCALE = 1;
+const MAX_SCALE = 4;
 
 const kDeliver = Symbol('deliver');
 const kClosed = Symbol('closed');
@@ -77,25 +77,104 @@ function abortError(message) {
   return error;
 }
 
+function isFiniteNumber(value) {
+  return typeof value === 'number' && Number.isFinite(value);
+}
+
+function isRectangle(value) {
+  return ['x', 'y', 'width', 'height'].every((key) => isFiniteNumber(value[key]));
+}
+
+function isMonitor(value) {
+  return Number.isInteger(value.index) && Array.isArray(value.outputs);
+}
+
+function rectangleText({ x, y, width, height }) {
+  return `{ x: ${x}, y: ${y}, width: ${width}, height: ${height} }`;
+}
+
+// What the caller asked for, for the messages.
+function targetText(target) {
+  switch (target.kind) {
+    case 'output':
+      return `the output name '${target.name}'`;
+    case 'monitor':
+      return `the monitor ${target.index} (${target.outputs.join(', ')}) at ${rectangleText(target)}`;
+    default:
+      return `the rectangle ${rectangleText(target)}`;
+  }
+}
+
+// The target's shape, checked before anything else happens. An index stays an index: whether it
+// names an existing monitor only the controller knows, and its refusal is today's error.
+function readTarget(target) {
+  if (typeof target === 'number') {
+    if (!Number.isInteger(target)) {
+      throw codedError(RangeError, 'ERR_OUT_OF_RANGE', `The monitor index must be an integer. Received ${target}`);
+    }
+    return { kind: 'index', index: target };
+  }
+  if (typeof target === 'string') return { kind: 'output', name: target };
+  if (target !== null && typeof target === 'object' && isRectangle(target)) {
+    const { x, y, width, height } = target;
+    if (width < 0 || height < 0) {
+      throw codedError(
+        RangeError,
+        'ERR_OUT_OF_RANGE',
+        `The "target" rectangle must not have a negative width or height. Received ${rectangleText(target)}`
+      );
+    }
+    if (isMonitor(target)) {
+      return { kind: 'monitor', index: target.index, outputs: target.outputs.map(String), x, y, width, height };
+    }
+    return { kind: 'rectangle', x, y, width, height };
+  }
+  throw codedError(
+    TypeError,
+    'ERR_INVALID_ARG_TYPE',
+    'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name or a ' +
+      `rectangle { x, y, width, height }. Received ${describe(target)}`
+  );
+}
+
+const sameGeometry = (a, b) => a.x === b.x && a.y === b.y && a.width === b.width && a.height === b.height;
+
+function containsCentre(monitor, { x, y, width, height }) {
+  const cx = x + width / 2;
+  const cy = y + height / 2;
+  return cx >= monitor.x && cx < monitor.x + monitor.width && cy >= monitor.y && cy < monitor.y + monitor.height;
+}
+
+// The index of the monitor that the target names in this list, or -1. In list order throughout,
+// so that of mirrored monitors (one rectangle, several CRTCs) the lowest index wins.
+function findMonitor(monitors, target) {
+  const drives = (name) => monitors.findIndex((m) => m.outputs.includes(name));
+  if (target.kind === 'output') return drives(target.name);
+  if (target.kind === 'monitor') {
+    // The very entry while the layout is unchanged; after a change, the same rectangle, then the
+    // same output (a new mode moves its rectangle), then the rectangle's centre.
+    const same = monitors[target.index];
+    if (same && sameGeometry(same, target) && same.outputs.join('\n') === target.outputs.join('\n')) {
+      return target.index;
+    }
+  }
+  const exact = monitors.findIndex((m) => sameGeometry(m, target));
+  if (exact >= 0) return exact;
+  if (target.kind === 'monitor') {
+    for (const name of target.outputs) {
+      const index = drives(name);
+      if (index >= 0) return index;
+    }
+  }
+  return monitors.findIndex((m) => containsCentre(m, target));
+}
+
 // Checked here rather than by the raw class: the options' shape, and a monitor index that it
 // would silently round (1.5 to 1, NaN to 0). A wrong type is refused here too, so that every raw
-// call that is made reaches the controller (see SHOW_MARKER). Whether the index names an existing
-// monitor only the controller knows.
-function readShowArguments(monitorIndex, options) {
-  if (typeof monitorIndex !== 'number') {
-    throw codedError(
-      TypeError,
-      'ERR_INVALID_ARG_TYPE',
-      `The "monitorIndex" argument must be of type number. Received ${describe(monitorIndex)}`
-    );
-  }
-  if (!Number.isInteger(monitorIndex)) {
-    throw codedError(
-      RangeError,
-      'ERR_OUT_OF_RANGE',
-      `The monitor index must be an integer. Received ${monitorIndex}`
-    );
-  }
+// call that is made starts a showing or is refused by the controller. Whether an index names an
+// existing monitor only the controller knows.
+function readShowArguments(target, options) {
+  const wanted = readTarget(target);
   if (options === undefined) options = {};
   if (options === null || typeof options !== 'object') {
     throw codedError(
@@ -119,6 +198,14 @@ function readShowArguments(monitorIndex, options) {
     }
     texts[key] = value === undefined ? fallback : value;
   }
+  const { scale } = options;
+  if (scale !== undefined && !(isFiniteNumber(scale) && scale >= MIN_SCALE && scale <= MAX_SCALE)) {
+    throw codedError(
+      RangeError,
+      'ERR_OUT_OF_RANGE',
+      `The "options.scale" property must be a number from ${MIN_SCALE} to ${MAX_SCALE}`
+    );
+  }
   let timeout = options.timeout;
   if (timeout === undefined) {
     timeout = DEFAULT_SHOW_TIMEOUT;
@@ -129,7 +216,7 @@ function readShowArguments(monitorIndex, options) {
       'The "options.timeout" property must be a positive finite number of milliseconds'
     );
   }
-  return { monitorIndex, sharingText: texts.sharingText, stopText: texts.stopText, timeout };
+  return { target: wanted, sharingText: texts.sharingText, stopText: texts.stopText, scale, timeout };
 }
 
 class Hub {
@@ -137,16 +224,19 @@ class Hub {
     this.RawClass = RawClass;
     this.raw = null;
     this.indicators = new Set();
-    // The showing in progress: { monitorIndex, sharingText, stopText, seq, promise, resolve,
-    // reject, timer }.
+    // The showing in progress: { monitorIndex, sharingText, stopText, scale, seq, showing,
+    // promise, resolve, reject, timer }; showing is null until its 'started' report came.
     this.attempt = null;
-    // The texts and monitor of the last successful raw showControlBar call.
+    // The texts, scale and monitor of the last successful raw showControlBar call.
     this.last = null;
     // A UI thread of ours may exist, running or ended but not joined; while it does, the
     // controller ignores a showControlBar for the same monitor, so that needs a hide first.
     this.threadMayExist = false;
+    // Raw calls that started a showing, and 'started' reports received: the n-th report is the
+    // showing of the n-th call.
     this.showCalls = 0;
-    this.markersSeen = 0;
+    this.startsSeen = 0;
+    this.logRegistered = false;
   }
 
   attach(indicator) {
@@ -163,24 +253,46 @@ class Hub {
     // The safe-wrap function is process-wide and applied at registration, so it is installed
     // right before our registrations, whatever someone else installed earlier.
     this.RawClass._internal_setSafeWrap(safeWrap);
-    raw.registerShowControlBarCallback(() => this.onShown());
-    raw.registerHideControlBarCallback(() => this.onHidden());
+    raw._internal_registerShowingEventCallback((report) => this.onReport(report));
     raw.registerStopSharingClickEvent(() => this.broadcast('stop', []));
-    raw.registerLogCallback((level, text) => this.onLog(level, text));
     this.raw = raw;
+  }
+
+  // Log lines cost the native side a formatted copy each; they are asked for once somebody
+  // listens. Nothing here depends on them.
+  wantLog() {
+    if (this.logRegistered) return;
+    this.RawClass._internal_setSafeWrap(safeWrap);
+    this.raw.registerLogCallback((level, text) => this.broadcast('log', [level, text]));
+    this.logRegistered = true;
   }
 
   get visible() {
     return this.raw !== null && this.raw.Visible === true;
   }
 
-  show(monitorIndex, options) {
-    const request = readShowArguments(monitorIndex, options);
+  listMonitors() {
+    return this.RawClass._internal_listMonitors();
+  }
+
+  resolveIndex(target) {
+    if (target.kind === 'index') return target.index;
+    const index = findMonitor(this.listMonitors(), target);
+    if (index < 0) {
+      throw codedError(RangeError, 'ERR_INDICATOR_NO_MONITOR', `No monitor matches ${targetText(target)}`);
+    }
+    return index;
+  }
+
+  show(target, options) {
+    const { target: wanted, ...rest } = readShowArguments(target, options);
+    const request = { monitorIndex: this.resolveIndex(wanted), ...rest };
     const same = (other) =>
       other !== null &&
       other.monitorIndex === request.monitorIndex &&
       other.sharingText === request.sharingText &&
-      other.stopText === request.stopText;
+      other.stopText === request.stopText &&
+      other.scale === request.scale;
 
     if (this.attempt !== null && same(this.attempt)) return this.attempt.promise;
     if (this.attempt === null && this.threadMayExist && same(this.last) && this.visible) {
@@ -195,14 +307,12 @@ class Hub {
       this.threadMayExist = false;
     }
 
+    const rawOptions = { sharing_text: request.sharingText, stop_sharing: request.stopText };
+    if (request.scale !== undefined) rawOptions.scale = request.scale;
     try {
-      this.raw.showControlBar(request.monitorIndex, {
-        sharing_text: request.sharingText,
-        stop_sharing: request.stopText,
-      });
+      this.raw.showControlBar(request.monitorIndex, rawOptions);
     } catch (error) {
-      // The controller refused the index after logging its marker line.
-      if (error && error.message === 'Invalid monitor id passed') this.showCalls += 1;
+      // The controller refused the index; no showing was started.
       return Promise.reject(error);
     }
     this.showCalls += 1;
@@ -210,7 +320,7 @@ class Hub {
     this.threadMayExist = true;
     this.last = request;
 
-    const attempt = { ...request, seq: this.showCalls, timer: null };
+    const attempt = { ...request, seq: this.showCalls, showing: null, timer: null };
     attempt.promise = new Promise((resolve, reject) => {
       attempt.resolve = resolve;
       attempt.reject = reject;
@@ -236,10 +346,10 @@ class Hub {
     attempt.reject(error);
   }
 
-  // The attempt that reports may settle: the current one, once its own marker line has come.
-  listeningAttempt() {
+  // The attempt that a report of this showing may settle.
+  attemptOf(showing) {
     const attempt = this.attempt;
-    return attempt !== null && this.markersSeen >= attempt.seq ? attempt : null;
+    return attempt !== null && attempt.showing === showing ? attempt : null;
   }
 
   onShowTimeout(attempt) {
@@ -257,8 +367,19 @@ class Hub {
     );
   }
 
-  onShown() {
-    const attempt = this.listeningAttempt();
+  onReport(report) {
+    const handler = REPORT_HANDLERS[report.kind];
+    if (handler) handler(this, report);
+  }
+
+  onStarted({ showing }) {
+    this.startsSeen += 1;
+    const attempt = this.attempt;
+    if (attempt !== null && attempt.seq === this.startsSeen) attempt.showing = showing;
+  }
+
+  onShown({ showing }) {
+    const attempt = this.attemptOf(showing);
     if (attempt !== null) {
       this.attempt = null;
       clearTimeout(attempt.timer);
@@ -267,26 +388,22 @@ class Hub {
     this.broadcast('shown', []);
   }
 
-  onHidden() {
-    this.broadcast('hidden', []);
+  // The UI thread has ended; the controller keeps it unjoined, hence threadMayExist stays.
+  onFailed({ showing, line }) {
+    this.rejectAttempt(showing, line, `The indicator could not be shown: ${line}`);
   }
 
-  onLog(level, text) {
-    if (level === 'log' && text === SHOW_MARKER) this.markersSeen += 1;
-    if (level === 'error' && !SURVIVABLE_ERROR.test(text)) {
-      const attempt = this.listeningAttempt();
-      if (attempt !== null) {
-        // The UI thread has ended; the controller keeps it unjoined, hence threadMayExist stays.
-        this.attempt = null;
-        clearTimeout(attempt.timer);
-        attempt.reject(
-          codedError(Error, 'ERR_INDICATOR_SHOW_FAILED', `The indicator could not be shown: ${text}`, {
-            line: text,
-          })
-        );
-      }
-    }
-    this.broadcast('log', [level, text]);
+  // Only when neither shown nor failed came first: the bar was taken down while being built.
+  onEnded({ showing }) {
+    this.rejectAttempt(showing, '', 'The indicator could not be shown: it was taken down before it appeared');
+  }
+
+  rejectAttempt(showing, line, message) {
+    const attempt = this.attemptOf(showing);
+    if (attempt === null) return;
+    this.attempt = null;
+    clearTimeout(attempt.timer);
+    attempt.reject(codedError(Error, 'ERR_INDICATOR_SHOW_FAILED', message, { line }));
   }
 
   broadcast(name, args) {
@@ -296,6 +413,16 @@ class Hub {
     }
   }
 }
+
+// One entry per kind of showing report; kinds this version does not know are ignored.
+const REPORT_HANDLERS = {
+  started: (hub, report) => hub.onStarted(report),
+  shown: (hub, report) => hub.onShown(report),
+  hidden: (hub, { reason }) => hub.broadcast('hidden', [reason]),
+  failed: (hub, report) => hub.onFailed(report),
+  'monitor-changed': (hub, { x, y, width, height }) => hub.broadcast('monitor-changed', [{ x, y, width, height }]),
+  ended: (hub, report) => hub.onEnded(report),
+};
 
 function createIndicatorClass(RawClass) {
   const hub = new Hub(RawClass);
@@ -307,6 +434,22 @@ function createIndicatorClass(RawClass) {
       hub.attach(this);
     }
 
+    // The first 'log' listener asks the native side for its lines (once, for every indicator).
+    // once() and prependOnceListener() come through these too.
+    addListener(name, listener) {
+      if (name === 'log' && !this.closed) hub.wantLog();
+      return super.addListener(name, listener);
+    }
+
+    on(name, listener) {
+      return this.addListener(name, listener);
+    }
+
+    prependListener(name, listener) {
+      if (name === 'log' && !this.closed) hub.wantLog();
+      return super.prependListener(name, listener);
+    }
+
     get closed() {
       return this[kClosed];
     }
@@ -315,10 +458,10 @@ function createIndicatorClass(RawClass) {
       return hub.visible;
     }
 
-    show(monitorIndex, options) {
+    show(target, options) {
       if (this.closed) return Promise.reject(closedError());
       try {
-        return hub.show(monitorIndex, options);
+        return hub.show(target, options);
       } catch (error) {
         return Promise.reject(error);
       }

@@ -60,6 +60,18 @@ void JavascriptDispatcher::async(Closure fn) { internalDispatch(std::move(fn), f
 
 bool JavascriptDispatcher::sync(Closure fn) { return internalDispatch(std::move(fn), true); }
 
+void JavascriptDispatcher::ref() {
+  _asyncFunction->ref();
+  _syncFunction->ref();
+}
+
+void JavascriptDispatcher::unref() {
+  _asyncFunction->unref();
+  _syncFunction->unref();
+}
+
+bool JavascriptDispatcher::onLoopThread() const { return _asyncFunction->onLoopThread(); }
+
 size_t JavascriptDispatcher::waitingCount() const {
   std::lock_guard<std::mutex> lock(_waiters->_mutex);
   return _waiters->_pending.size();

@@ -11,6 +11,10 @@
 // an item that destroys its own dispatcher touches freed memory. Lock order: the waiters' lock
 // before a channel's queue lock, never the other way round, and no lock while a closure runs.
 //
+// Neither channel keeps the loop alive while idle; a closure queued on the JavaScript thread
+// holds it until it has run, and the owner holds it with ref() while it expects closures from
+// other threads (see NapiThreadsafeFunction.h).
+//
 // A closure that throws is contained by the channel (it becomes an uncaught exception of the
 // process); its item is freed and a thread waiting for it is released all the same.
 #pragma once
@@ -42,6 +46,13 @@ class JavascriptDispatcher {
   // fn and returns once it has run: true when it returned normally, false when it threw or was
   // dropped because the dispatcher was destroyed first.
   bool sync(Closure fn);
+
+  // JavaScript thread only. While held, the loop stays alive to run what other threads queue;
+  // holds are counted, an unref() without a hold does nothing.
+  void ref();
+  void unref();
+  // Any thread: whether the caller is the JavaScript thread that the closures run on.
+  bool onLoopThread() const;
 
   // Threads blocked in sync right now; for diagnostics.
   size_t waitingCount() const;

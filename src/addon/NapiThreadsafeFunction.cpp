@@ -4,19 +4,40 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 struct NapiThreadsafeFunction::Channel {
   Channel(Callback callback, Napi::Env env, Release release)
-      : _callback(std::move(callback)), _env(env), _release(std::move(release)) {}
+      : _callback(std::move(callback)),
+        _env(env),
+        _release(std::move(release)),
+        _loopThread(std::this_thread::get_id()) {}
+
+  // An item and whether it holds the loop (queued on the loop thread).
+  struct Entry {
+    void* item;
+    bool held;
+  };
+
+  // Loop thread only, like the handle's reference: referenced while anything holds it.
+  void hold() {
+    if (_holds++ == 0) uv_ref(reinterpret_cast<uv_handle_t*>(&_asyncHandle));
+  }
+  void release() {
+    if (--_holds == 0) uv_unref(reinterpret_cast<uv_handle_t*>(&_asyncHandle));
+  }
 
   uv_async_t _asyncHandle{};  // data points back to this channel
   Callback _callback;
   Napi::Env _env;
   Release _release;
   napi_async_context _asyncContext = nullptr;
+  const std::thread::id _loopThread;
+  int _holds = 0;     // loop thread only: the owner's refs plus held items not yet run
+  int _refs = 0;      // loop thread only: the owner's refs
   std::mutex _mutex;  // guards _queue and _closed
-  std::deque<void*> _queue;
+  std::deque<Entry> _queue;
   bool _closed = false;
   bool _raiseFailed = false;  // JavaScript thread only; says so on standard error once
 };
@@ -79,17 +100,19 @@ NapiThreadsafeFunction::NapiThreadsafeFunction(Callback callback, Napi::Env env,
     throw Napi::Error::New(env, "NapiThreadsafeFunction: uv_async_init failed");
   }
   _channel->_asyncHandle.data = _channel;
+  uv_unref(reinterpret_cast<uv_handle_t*>(&_channel->_asyncHandle));
 }
 
 NapiThreadsafeFunction::~NapiThreadsafeFunction() {
-  std::deque<void*> dropped;
+  std::deque<Channel::Entry> dropped;
   {
     std::lock_guard<std::mutex> lock(_channel->_mutex);
     _channel->_closed = true;
     dropped.swap(_channel->_queue);
   }
+  // The holds go with the handle: a closing handle keeps the loop only until it is closed.
   if (_channel->_release) {
-    for (void* item : dropped) _channel->_release(item);
+    for (const Channel::Entry& entry : dropped) _channel->_release(entry.item);
   }
   napi_async_destroy(_channel->_env, _channel->_asyncContext);
   _channel->_asyncContext = nullptr;
@@ -98,11 +121,28 @@ NapiThreadsafeFunction::~NapiThreadsafeFunction() {
 }
 
 void NapiThreadsafeFunction::call(void* data) {
+  const bool held = onLoopThread();
   std::lock_guard<std::mutex> lock(_channel->_mutex);
-  _channel->_queue.push_back(data);
+  if (held) _channel->hold();
+  _channel->_queue.push_back({data, held});
   // Under the lock, so that the destructor (which takes it to close the channel) can never
   // close the handle between the push and the signal.
   uv_async_send(&_channel->_asyncHandle);
+}
+
+void NapiThreadsafeFunction::ref() {
+  ++_channel->_refs;
+  _channel->hold();
+}
+
+void NapiThreadsafeFunction::unref() {
+  if (_channel->_refs == 0) return;  // an item's hold is not the owner's to give up
+  --_channel->_refs;
+  _channel->release();
+}
+
+bool NapiThreadsafeFunction::onLoopThread() const {
+  return std::this_thread::get_id() == _channel->_loopThread;
 }
 
 void NapiThreadsafeFunction::doCallback(uv_async_t* handle) {
@@ -115,7 +155,7 @@ void NapiThreadsafeFunction::doCallback(uv_async_t* handle) {
     callbackScope = nullptr;  // the items still run; only the microtask checkpoint is lost
   }
   for (int ran = 0;; ++ran) {
-    void* item;
+    Channel::Entry entry;
     {
       std::lock_guard<std::mutex> lock(channel._mutex);
       // Closed: the owner was destroyed by an earlier item of this drain; the rest were
@@ -125,10 +165,12 @@ void NapiThreadsafeFunction::doCallback(uv_async_t* handle) {
         uv_async_send(handle);  // the rest at the next wake-up
         break;
       }
-      item = channel._queue.front();
+      entry = channel._queue.front();
       channel._queue.pop_front();
     }
-    runItem(channel, item);
+    runItem(channel, entry.item);
+    // After the item: the loop must not be let go while the work it stands for is unfinished.
+    if (entry.held) channel.release();
   }
   // Closing the callback scope runs the tick queue and microtasks, which may destroy the owner;
   // the channel itself lives until the close callback, so it is not read after this point.

@@ -14,6 +14,15 @@
 // an item destroys this object, therefore never touches freed memory; the drain stops at the next
 // item.
 //
+// Keeping the loop alive. The handle is unreferenced from the start: an idle channel never keeps
+// its loop (and so its process or worker) running. It is referenced while the owner holds it with
+// ref() (the add-on does so while a bar is shown or being built, so that reports made on other
+// threads are sure to arrive) and while an item queued on the loop's own thread waits to run
+// (such an item is work the loop thread itself started, like a resolved promise). Items queued
+// by other threads hold nothing: uv_ref may only be called on the loop's thread, so whoever
+// expects them must hold the channel with ref() before they can be made. The count of holds and
+// the handle's reference are touched on the loop thread only.
+//
 // Errors. An error that leaves the function (a Napi::Error, another C++ exception, or a
 // JavaScript exception left pending by a failed N-API call) is caught for that item alone and
 // raised as an uncaught exception of the process, as Node does for its own asynchronous
@@ -33,8 +42,8 @@ class NapiThreadsafeFunction {
   // type can free them. Called on the JavaScript thread.
   using Release = std::function<void(void*)>;
 
-  // JavaScript thread only. The wake-up handle is referenced: the loop stays alive as long as
-  // this object does. Throws Napi::Error when the handle cannot be registered.
+  // JavaScript thread only. The wake-up handle starts unreferenced (see the top of this file).
+  // Throws Napi::Error when the handle cannot be registered.
   NapiThreadsafeFunction(Callback callback, Napi::Env env, Release release = nullptr);
   // JavaScript thread only, also from inside one of this object's own items. No producer may be
   // inside call() or enter it from here on: the owner stops its producers first. Items still
@@ -48,6 +57,13 @@ class NapiThreadsafeFunction {
   // JavaScript thread never runs inline: when it is queued from inside an item, later in the
   // same drain (unless that drain has reached its cap), otherwise at the loop's next wake-up.
   void call(void* data);
+
+  // JavaScript thread only. ref() keeps the loop alive until the matching unref(); holds are
+  // counted, and an unref() without a hold does nothing.
+  void ref();
+  void unref();
+  // Any thread: whether the caller runs on the loop thread that items run on.
+  bool onLoopThread() const;
 
  private:
   struct Channel;

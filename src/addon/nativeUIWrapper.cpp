@@ -6,10 +6,13 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "DisplayScale.h"
 
+using NativeUI::HiddenReason;
 using NativeUI::LogType;
+using NativeUI::ShowingEvent;
 
 namespace {
 
@@ -17,10 +20,19 @@ namespace {
 // the instance's destructor also takes, which is what makes a report racing a garbage
 // collection safe. Holding the lock while forwarding is cheap: an instance only tests a flag,
 // formats into its stack and queues a closure; it never waits for anything.
+//
+// It also knows whether a showing is under way (between its Started and its Ended), so that an
+// instance that takes the reports over mid-showing takes the showing's hold on the loop over as
+// well, and the instance it replaces gives its hold up after what was already queued to it.
 class ReportSink final : public NativeUI::NativeUIControllerCallback {
  public:
+  // On target's JavaScript thread (its constructor).
   void attach(NativeUIWrapper* target) {
     std::lock_guard<std::mutex> lock(_mutex);
+    if (_showingUnderWay != 0) {
+      if (_target != nullptr && _target != target) _target->releaseLoopLater(_showingUnderWay);
+      target->holdLoop(_showingUnderWay);
+    }
     _target = target;
   }
   void detach(NativeUIWrapper* target) {
@@ -52,10 +64,20 @@ class ReportSink final : public NativeUI::NativeUIControllerCallback {
     _target->logv(type, format, args);
     va_end(args);
   }
+  void onShowingEvent(const ShowingEvent& event) override {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (event.kind == ShowingEvent::Kind::Started) {
+      _showingUnderWay = event.showing;
+    } else if (event.kind == ShowingEvent::Kind::Ended && event.showing == _showingUnderWay) {
+      _showingUnderWay = 0;
+    }
+    if (_target != nullptr) _target->onShowingEvent(event);
+  }
 
  private:
   std::mutex _mutex;
   NativeUIWrapper* _target = nullptr;
+  uint64_t _showingUnderWay = 0;
 };
 
 // Never freed: the controller, a static destroyed at process exit, still reports while it hides
@@ -104,6 +126,107 @@ void cutAtCharacterBoundary(char* text, size_t length) {
   if (expected > length - (start - 1)) text[start - 1] = '\0';
 }
 
+// A ShowingEvent as it crosses to the JavaScript thread: the line copied, the rest by value.
+struct ShowingReport {
+  explicit ShowingReport(const ShowingEvent& event)
+      : kind(event.kind),
+        showing(event.showing),
+        reason(event.reason),
+        line(event.line != nullptr ? event.line : ""),
+        x(event.x),
+        y(event.y),
+        width(event.width),
+        height(event.height) {}
+
+  ShowingEvent::Kind kind;
+  uint64_t showing;
+  HiddenReason reason;
+  std::string line;
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+};
+
+const char* kindName(ShowingEvent::Kind kind) {
+  switch (kind) {
+    case ShowingEvent::Kind::Started:
+      return "started";
+    case ShowingEvent::Kind::Shown:
+      return "shown";
+    case ShowingEvent::Kind::Hidden:
+      return "hidden";
+    case ShowingEvent::Kind::Failed:
+      return "failed";
+    case ShowingEvent::Kind::MonitorChanged:
+      return "monitor-changed";
+    case ShowingEvent::Kind::Ended:
+      return "ended";
+  }
+  return "unknown";
+}
+
+const char* reasonName(HiddenReason reason) {
+  switch (reason) {
+    case HiddenReason::Hide:
+      return "hide";
+    case HiddenReason::Destroyed:
+      return "destroyed";
+    case HiddenReason::ConnectionLost:
+      return "connection-lost";
+    case HiddenReason::MonitorDisconnected:
+      return "monitor-disconnected";
+  }
+  return "unknown";
+}
+
+void setGeometry(Napi::Object& object, int32_t x, int32_t y, int32_t width, int32_t height) {
+  object.Set("x", x);
+  object.Set("y", y);
+  object.Set("width", width);
+  object.Set("height", height);
+}
+
+// { kind, showing } and what the kind carries: the monitor's geometry (started,
+// monitor-changed), the reason (hidden) or the line that ended the build (failed).
+Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
+  Napi::Object object = Napi::Object::New(env);
+  object.Set("kind", kindName(report.kind));
+  object.Set("showing", static_cast<double>(report.showing));
+  switch (report.kind) {
+    case ShowingEvent::Kind::Started:
+    case ShowingEvent::Kind::MonitorChanged:
+      setGeometry(object, report.x, report.y, report.width, report.height);
+      break;
+    case ShowingEvent::Kind::Hidden:
+      object.Set("reason", reasonName(report.reason));
+      break;
+    case ShowingEvent::Kind::Failed:
+      object.Set("line", report.line);
+      break;
+    case ShowingEvent::Kind::Shown:
+    case ShowingEvent::Kind::Ended:
+      break;
+  }
+  return object;
+}
+
+// { index, x, y, width, height, rotation, outputs, primary }, index as the controller uses it.
+Napi::Object monitorObject(Napi::Env env, size_t index, const NativeUI::MonitorDetails& monitor) {
+  Napi::Object object = Napi::Object::New(env);
+  object.Set("index", static_cast<double>(index));
+  const NativeUI::MonitorInfo& geometry = monitor.geometry;
+  setGeometry(object, geometry.x, geometry.y, geometry.width, geometry.height);
+  object.Set("rotation", geometry.rotation);
+  Napi::Array outputs = Napi::Array::New(env, monitor.outputs.size());
+  for (size_t i = 0; i < monitor.outputs.size(); ++i) {
+    outputs.Set(static_cast<uint32_t>(i), monitor.outputs[i]);
+  }
+  object.Set("outputs", outputs);
+  object.Set("primary", monitor.primary);
+  return object;
+}
+
 const char* levelName(LogType type) {
   static const char* const log = "log";
   static const char* const warn = "warn";
@@ -135,6 +258,7 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
       DefineClass(env, "NativeUIWrapper",
                   {
                       StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
+                      StaticMethod<&NativeUIWrapper::listMonitors>("_internal_listMonitors"),
                       InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
                       InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
                           "registerShowControlBarCallback"),
@@ -145,6 +269,8 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
                       InstanceMethod<&NativeUIWrapper::registerLogCallback>("registerLogCallback"),
                       InstanceMethod<&NativeUIWrapper::hideControlBar>("hideControlBar"),
                       InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
+                      InstanceMethod<&NativeUIWrapper::registerShowingEventCallback>(
+                          "_internal_registerShowingEventCallback"),
                   });
   forgetUnlessOwn(constructor, env);
   constructor = Napi::Persistent(function);
@@ -216,6 +342,19 @@ void NativeUIWrapper::setSafeWrap(const Napi::CallbackInfo& info) {
   safeWrap.SuppressDestruct();
 }
 
+// Read as the controller's showControlBar reads it, so that the indices are those that
+// showControlBar takes, and in the process's turn with the X libraries. Without a server the list
+// is empty.
+Napi::Value NativeUIWrapper::listMonitors(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  const std::vector<NativeUI::MonitorDetails> monitors = NativeUI::listMonitors(true);
+  Napi::Array list = Napi::Array::New(env, monitors.size());
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    list.Set(static_cast<uint32_t>(i), monitorObject(env, i, monitors[i]));
+  }
+  return list;
+}
+
 void NativeUIWrapper::registerFunction(const Napi::CallbackInfo& info, Slot& slot,
                                        const char* name) {
   Napi::Env env = info.Env();
@@ -252,6 +391,10 @@ void NativeUIWrapper::registerStopSharingClickEvent(const Napi::CallbackInfo& in
 
 void NativeUIWrapper::registerLogCallback(const Napi::CallbackInfo& info) {
   registerFunction(info, logCallback, "regsiterLogCallback");
+}
+
+void NativeUIWrapper::registerShowingEventCallback(const Napi::CallbackInfo& info) {
+  registerFunction(info, showingEventCallback, "_internal_registerShowingEventCallback");
 }
 
 void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
@@ -341,4 +484,36 @@ void NativeUIWrapper::logv(LogType type, const char* format, va_list args) {
     const Napi::String line = Napi::String::New(env, text.data());
     logCallback.function.Call(env.Global(), {level, line});
   });
+}
+
+void NativeUIWrapper::onShowingEvent(const ShowingEvent& event) {
+  // A show made on another environment's thread cannot take this loop's reference; its reports
+  // still arrive while this loop runs for other reasons.
+  if (event.kind == ShowingEvent::Kind::Started && dispatcher->onLoopThread()) {
+    holdLoop(event.showing);
+  }
+  const bool deliver = showingEventCallback.registered.load(std::memory_order_acquire);
+  if (!deliver && event.kind != ShowingEvent::Kind::Ended) return;
+  dispatcher->async([this, report = ShowingReport(event), deliver](Napi::Env env) {
+    // Everything of this showing has been delivered ahead of its Ended; the hold goes first,
+    // so that a throwing function cannot keep it.
+    if (report.kind == ShowingEvent::Kind::Ended) releaseLoop(report.showing);
+    if (deliver) showingEventCallback.function.Call(env.Global(), {reportObject(env, report)});
+  });
+}
+
+void NativeUIWrapper::holdLoop(uint64_t showing) {
+  if (_heldShowing == 0) dispatcher->ref();
+  _heldShowing = showing;
+}
+
+void NativeUIWrapper::releaseLoopLater(uint64_t showing) {
+  dispatcher->async([this, showing](Napi::Env) { releaseLoop(showing); });
+}
+
+void NativeUIWrapper::releaseLoop(uint64_t showing) {
+  // A later showing may have replaced the one this release was meant for: its hold stays.
+  if (_heldShowing == 0 || _heldShowing != showing) return;
+  _heldShowing = 0;
+  dispatcher->unref();
 }

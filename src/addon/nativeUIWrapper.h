@@ -16,6 +16,14 @@
 // bar before any finalizer runs, so nothing reaches a dead environment and no UI thread is left
 // behind.
 //
+// Keeping the process alive. The instance's dispatcher holds no reference on the event loop
+// while idle. A showing holds it from its Started report (made on the JavaScript thread, inside
+// showControlBar, before the UI thread starts) until its Ended report (the UI thread's last) has
+// been delivered: every report of the showing travels ahead of Ended in the same queue, so none
+// can be left behind when the process ends. uv_ref and uv_unref may only be called on the loop's
+// thread, which is why the hold is taken at Started and given up inside the delivered Ended.
+// When a newer instance takes the reports over during a showing, it takes the hold over too.
+//
 // Start reading at the constructor, then onLog.
 #pragma once
 
@@ -48,6 +56,15 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
       __attribute__((format(printf, 3, 4)));
   void logv(NativeUI::LogType type, const char* format, va_list args)
       __attribute__((format(printf, 3, 0)));
+  // Also takes and gives up the showing's hold on the loop (see the top of this file), whether
+  // or not a function is registered for the reports.
+  void onShowingEvent(const NativeUI::ShowingEvent& event) override;
+
+  // The hold on the loop for a showing. holdLoop: on this instance's JavaScript thread only (a
+  // later showing replaces the one held, the hold stays). releaseLoopLater: any thread; gives
+  // the hold on that showing up once everything queued before has been delivered.
+  void holdLoop(uint64_t showing);
+  void releaseLoopLater(uint64_t showing);
 
   // The sink the controller reports to (never freed). Making a report through it is exactly
   // what the controller's UI thread does; tests use it to make reports without a bar.
@@ -62,23 +79,29 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
   };
 
   static void setSafeWrap(const Napi::CallbackInfo& info);
+  static Napi::Value listMonitors(const Napi::CallbackInfo& info);
   void showControlBar(const Napi::CallbackInfo& info);
   void hideControlBar(const Napi::CallbackInfo& info);
   void registerShowControlBarCallback(const Napi::CallbackInfo& info);
   void registerHideControlBarCallback(const Napi::CallbackInfo& info);
   void registerStopSharingClickEvent(const Napi::CallbackInfo& info);
   void registerLogCallback(const Napi::CallbackInfo& info);
+  void registerShowingEventCallback(const Napi::CallbackInfo& info);
   Napi::Value isVisible(const Napi::CallbackInfo& info);
 
   void registerFunction(const Napi::CallbackInfo& info, Slot& slot, const char* name);
   void postEvent(Slot NativeUIWrapper::*slot);
   static void onEnvironmentTeardown(void* env);
+  void releaseLoop(uint64_t showing);
 
   std::unique_ptr<JavascriptDispatcher> dispatcher;
   Slot showControlBarCallback;
   Slot hideControlBarCallback;
   Slot stopSharingClickCallback;
   Slot logCallback;
+  Slot showingEventCallback;
+  // The showing whose hold this instance has, 0 for none; its JavaScript thread only.
+  uint64_t _heldShowing = 0;
 
   static Napi::FunctionReference constructor;
   static Napi::FunctionReference safeWrap;

@@ -20,7 +20,7 @@ test.after(async () => { await server.stop(); });
 
 // The scenario sees `ScreenShareIndicator`, `NativeUIWrapper`, `xclient(command, ...args)` (runs
 // an X client against its display, returns its output) and `finish(value)` (reports and exits:
-// the add-on's event-loop handles would keep the process alive).
+// a bar left shown would keep the process alive).
 async function scenario(body, { display = server.display } = {}) {
   const result = await runScenario(`
     const { ScreenShareIndicator, NativeUIWrapper } = require(${JSON.stringify(lib)});
@@ -72,24 +72,56 @@ test('show() resolves once the bar is up on its monitor with its texts; hide() t
   assert.ok(result.lines.some((text) => text.startsWith('Win info text: End it,')));
 });
 
+// No log listener in these two: nothing is registered for log lines, so show() settles on the
+// showing reports alone.
 test('wrong arguments and a monitor that does not exist reject, and the next show still settles', async () => {
   const result = outcome(await scenario(`
     const indicator = new ScreenShareIndicator();
     const errors = [];
-    for (const args of [['1'], [2], [0, { sharingText: 7 }]]) {
+    for (const args of [[true], [2], ['HDMI-1'], [0, { sharingText: 7 }]]) {
       await indicator.show(...args).then(
         () => errors.push('resolved'),
-        (error) => errors.push([error.constructor.name, error.message]));
+        (error) => errors.push([error.constructor.name, error.code, error.message]));
     }
     await indicator.show(0);
     finish({ errors, visible: indicator.visible });
   `));
   assert.deepEqual(result.errors, [
-    ['TypeError', 'The "monitorIndex" argument must be of type number. Received type string (\'1\')'],
-    ['TypeError', 'Invalid monitor id passed'],
-    ['TypeError', 'The "options.sharingText" property must be a string'],
+    ['TypeError', 'ERR_INVALID_ARG_TYPE', 'The "target" argument must be a monitor index, a monitor of ' +
+      'listMonitors(), an output name or a rectangle { x, y, width, height }. Received type boolean (true)'],
+    ['TypeError', null, 'Invalid monitor id passed'],
+    ['RangeError', 'ERR_INDICATOR_NO_MONITOR', "No monitor matches the output name 'HDMI-1'"],
+    ['TypeError', 'ERR_INVALID_ARG_TYPE', 'The "options.sharingText" property must be a string'],
   ]);
   assert.equal(result.visible, true);
+});
+
+test('show() by a monitor of listMonitors(), an output name, its rectangle or one inside it puts the frame on that monitor', async () => {
+  const result = outcome(await scenario(`
+    const { listMonitors } = require(${JSON.stringify(lib)});
+    // The frame is the top-level window that covers a monitor exactly.
+    const frames = () => [...xclient('xwininfo', '-root', '-children').matchAll(/\\s(\\d+x\\d+[+-]\\d+[+-]\\d+)\\s/g)]
+      .map((m) => m[1]).filter((g) => g === '1920x1080+0+0' || g === '1280x1024+1920+0');
+    const indicator = new ScreenShareIndicator();
+    const second = listMonitors()[1];
+    const placed = [];
+    for (const target of [second, 0, 'DUMMY1', 0, { x: 1920, y: 0, width: 1280, height: 1024 }, 0,
+                          { x: 2000, y: 100, width: 200, height: 100 }]) {
+      await indicator.show(target);
+      placed.push(frames());
+    }
+    const error = await indicator.show({ x: -500, y: 0, width: 200, height: 200 }).then(() => null, (e) => e);
+    finish({ placed, second, error: [error.constructor.name, error.code, error.message], visible: indicator.visible });
+  `));
+  const right = ['1280x1024+1920+0'];
+  const left = ['1920x1080+0+0'];
+  assert.deepEqual(result.placed, [right, left, right, left, right, left, right]);
+  assert.deepEqual(result.second, {
+    index: 1, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY1'], primary: false,
+  });
+  assert.deepEqual(result.error, ['RangeError', 'ERR_INDICATOR_NO_MONITOR',
+    'No monitor matches the rectangle { x: -500, y: 0, width: 200, height: 200 }']);
+  assert.equal(result.visible, true, 'a target that matches nothing leaves the bar as it was');
 });
 
 test('a failed build rejects with its error line, and so does a second try on the same monitor', async () => {

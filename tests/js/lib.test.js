@@ -12,8 +12,17 @@ const path = require('node:path');
 const indicatorModule = path.join(__dirname, '..', '..', 'lib', 'indicator.js');
 const { createIndicatorClass } = require(indicatorModule);
 
+const TWO_MONITORS = [
+  { index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 1, outputs: ['DUMMY0'], primary: true },
+  { index: 1, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY1'], primary: false },
+];
+
 // Self-contained (no outer variables), so that child processes can be given its source.
-function makeFakeRaw({ monitors = 2 } = {}) {
+function makeFakeRaw({ monitors } = {}) {
+  const list = monitors || [
+    { index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 1, outputs: ['DUMMY0'], primary: true },
+    { index: 1, x: 1920, y: 0, width: 1280, height: 1024, rotation: 1, outputs: ['DUMMY1'], primary: false },
+  ];
   const calls = [];
   const queue = [];
   let safeWrap = null;
@@ -37,10 +46,17 @@ function makeFakeRaw({ monitors = 2 } = {}) {
       safeWrap = fn;
     }
 
+    static _internal_listMonitors() {
+      calls.push(['list']);
+      return list.map((monitor) => ({ ...monitor, outputs: [...monitor.outputs] }));
+    }
+
     constructor() {
       calls.push(['new']);
       this.slots = {};
       this.visible = false;
+      this.showing = 0;       // the number of the last showing started
+      this.running = null;    // the monitor index whose UI thread may still run
       FakeRaw.instances.push(this);
     }
 
@@ -53,14 +69,22 @@ function makeFakeRaw({ monitors = 2 } = {}) {
     registerHideControlBarCallback(fn) { this.register('hidden', fn); }
     registerStopSharingClickEvent(fn) { this.register('stop', fn); }
     registerLogCallback(fn) { this.register('log', fn); }
+    _internal_registerShowingEventCallback(fn) { this.register('events', fn); }
 
+    // As the controller: the first line, the index check, nothing new where a UI thread still
+    // runs on that monitor, otherwise a new showing whose 'started' comes before anything of it.
     showControlBar(index, options) {
       calls.push(['show', index, options]);
       if (typeof index !== 'number') {
         throw new TypeError('Wrong 1st argument type for showControlBar, expected Number');
       }
       this.log('log', 'showControlBar');
-      if (index >>> 0 >= monitors) throw new TypeError('Invalid monitor id passed');
+      if (index >>> 0 >= list.length) throw new TypeError('Invalid monitor id passed');
+      if (this.running === index) return;
+      this.showing += 1;
+      this.running = index;
+      const { x, y, width, height } = list[index];
+      this.event('started', { x, y, width, height });
       this.log('log', 'showControlBar: Completed');
     }
 
@@ -68,6 +92,7 @@ function makeFakeRaw({ monitors = 2 } = {}) {
       calls.push(['hide']);
       this.log('log', 'hideControlBar');
       this.visible = false;
+      this.running = null;
       this.log('log', 'hideControlBar: Completed');
     }
 
@@ -75,10 +100,8 @@ function makeFakeRaw({ monitors = 2 } = {}) {
       return this.visible;
     }
 
-    // What the controller's UI thread would report.
+    // What the controller would report: a classic report (shown, hidden, stop, log)...
     report(slot, ...args) {
-      if (slot === 'shown') this.visible = true;
-      if (slot === 'hidden') this.visible = false;
       const fn = this.slots[slot];
       if (!fn) return;
       queue.push(() => fn.apply(globalThis, args));
@@ -90,6 +113,14 @@ function makeFakeRaw({ monitors = 2 } = {}) {
 
     log(level, text) {
       this.report('log', level, text);
+    }
+
+    // ...and a showing report, of the current showing unless another number is given.
+    event(kind, fields = {}, showing = this.showing) {
+      if (kind === 'shown') this.visible = true;
+      if (kind === 'hidden') this.visible = false;
+      if (kind === 'ended' && showing === this.showing) this.running = null;
+      this.report('events', { kind, showing, ...fields });
     }
   }
   FakeRaw.instances = [];
@@ -120,65 +151,73 @@ const rawCalls = (FakeRaw) =>
     (kind === 'show' ? `show ${index}` : 'hide'));
 
 test('show() settles', async (t) => {
-  await t.test('it resolves on the shown report of its own call, after the shown listeners ran', async () => {
+  await t.test('it resolves on the shown report of its own showing, after the shown listeners ran', async () => {
     const { indicator, raw } = setup();
     const order = [];
     indicator.on('shown', () => order.push('shown event'));
     const shown = indicator.show(1).then(() => order.push('resolved'));
     await flush();
     assert.equal(await state(shown), 'pending');
-    raw.report('shown');
+    raw.event('shown');
     await shown;
     assert.deepEqual(order, ['shown event', 'resolved']);
     assert.equal(indicator.visible, true);
   });
 
-  await t.test('it rejects with the first fatal error line, which still reaches the log listeners', async () => {
-    const { indicator, raw } = setup();
-    const lines = [];
-    indicator.on('log', (level, text) => lines.push(`${level} ${text}`));
+  await t.test('it rejects with the line of its failed report; log lines settle nothing and are asked for only by a log listener', async () => {
+    const { ScreenShareIndicator, indicator, raw, FakeRaw } = setup();
+    const registered = () => FakeRaw.calls.filter(([kind, slot]) => kind === 'register' && slot === 'log').length;
     const shown = indicator.show(0);
-    raw.log('log', 'Created border window: 0x00400001');
-    raw.log('error', 'XCreateWindow(): Control bar window creation failed: :7');
+    raw.log('error', 'initFont(): Font init failed: :7');
     raw.log('error', 'Control bar creation failed: :7');
+    assert.equal(await state(shown), 'pending');
+    assert.equal(registered(), 0, 'a log function was registered without a log listener');
+    raw.event('failed', { line: 'XCreateWindow(): Control bar window creation failed: :7' });
+    raw.event('ended');
     await assert.rejects(shown, (error) =>
       error instanceof Error &&
       error.code === 'ERR_INDICATOR_SHOW_FAILED' &&
       error.line === 'XCreateWindow(): Control bar window creation failed: :7' &&
       error.message === 'The indicator could not be shown: XCreateWindow(): Control bar window creation failed: :7');
-    await flush();
-    assert.deepEqual(lines.slice(-2), [
-      'error XCreateWindow(): Control bar window creation failed: :7',
-      'error Control bar creation failed: :7',
-    ]);
-  });
 
-  await t.test('error lines that the bar survives do not settle it', async () => {
-    const { indicator, raw } = setup();
-    const shown = indicator.show(0);
+    const lines = [];
+    indicator.once('log', (level, text) => lines.push(`${level} ${text}`));
+    new ScreenShareIndicator().prependListener('log', () => {});
+    assert.equal(registered(), 1);
+    const retry = indicator.show(1);
     raw.log('error', 'Child window creation failed: :7');
-    raw.log('error', 'Pipe creation failed, unable to manage thread exit: :7');
-    raw.log('warn', 'something odd');
-    assert.equal(await state(shown), 'pending');
-    raw.report('shown');
-    assert.deepEqual(await state(shown), ['resolved', undefined]);
+    raw.event('shown');
+    assert.deepEqual(await state(retry), ['resolved', undefined]);
+    assert.deepEqual(lines, ['log showControlBar']);
   });
 
-  await t.test('reports queued before its own call do not settle it', async () => {
+  await t.test('reports of an earlier showing do not settle a later one', async () => {
     const { indicator, raw } = setup();
     const first = indicator.show(0);
     first.catch(() => {});
-    // hide() joins the UI thread that was still building: its shown and hidden reports and an
-    // error line are queued before the next show's own line.
+    // hide() joins the UI thread that was still building: its late reports are queued before
+    // the next show's own, and the next show's 'started' is not yet delivered when they come.
     indicator.hide();
-    raw.report('shown');
-    raw.log('error', 'X connection lost: :7');
-    raw.report('hidden');
+    raw.event('shown', {}, 1);
+    raw.event('failed', { line: 'X connection lost: :7' }, 1);
+    raw.event('ended', {}, 1);
     const second = indicator.show(1);
+    raw.event('shown', {}, 1);
+    raw.event('ended', {}, 1);
     assert.equal(await state(second), 'pending');
     assert.equal((await state(first))[1].name, 'AbortError');
-    raw.report('shown');
+    raw.event('shown', {}, 2);
     assert.deepEqual(await state(second), ['resolved', undefined]);
+  });
+
+  await t.test('a showing that ends neither shown nor failed rejects at once', async () => {
+    const { indicator, raw } = setup();
+    const shown = indicator.show(0);
+    raw.event('hidden', { reason: 'destroyed' });
+    raw.event('ended');
+    await assert.rejects(shown, (error) =>
+      error.code === 'ERR_INDICATOR_SHOW_FAILED' && error.line === '' &&
+      error.message === 'The indicator could not be shown: it was taken down before it appeared');
   });
 
   await t.test('the timeout rejects a show that never appears, and hides the bar', async () => {
@@ -199,7 +238,7 @@ test('show() settles', async (t) => {
     const second = indicator.show(1);
     await assert.rejects(moved, (error) => error.name === 'AbortError' &&
       error.message === 'The indicator was shown on another monitor before it appeared');
-    raw.report('shown');
+    raw.event('shown');
     await second;
   });
 
@@ -208,37 +247,43 @@ test('show() settles', async (t) => {
     const first = indicator.show(1, { sharingText: 'A' });
     const again = indicator.show(1, { sharingText: 'A' });
     assert.equal(again, first);
-    raw.report('shown');
+    raw.event('shown');
     await first;
     assert.deepEqual(await state(indicator.show(1, { sharingText: 'A' })), ['resolved', undefined]);
     assert.deepEqual(rawCalls(FakeRaw), ['show 1']);
   });
 
-  await t.test('other texts on the shown monitor rebuild the bar with them', async () => {
+  await t.test('other texts or another scale on the shown monitor rebuild the bar with them', async () => {
     const { indicator, raw, FakeRaw } = setup();
     const first = indicator.show(1, { sharingText: 'A' });
-    raw.report('shown');
+    raw.event('shown');
     await first;
     const second = indicator.show(1, { sharingText: 'B', stopText: 'End' });
-    raw.report('hidden');
-    raw.report('shown');
+    raw.event('hidden', { reason: 'hide' }, 1);
+    raw.event('shown');
     await second;
-    assert.deepEqual(rawCalls(FakeRaw), ['show 1', 'hide', 'show 1']);
+    const third = indicator.show(1, { sharingText: 'B', stopText: 'End', scale: 2 });
+    raw.event('shown');
+    await third;
+    assert.deepEqual(await state(indicator.show(1, { sharingText: 'B', stopText: 'End', scale: 2 })),
+      ['resolved', undefined]);
+    assert.deepEqual(rawCalls(FakeRaw), ['show 1', 'hide', 'show 1', 'hide', 'show 1']);
     const options = FakeRaw.calls.filter(([kind]) => kind === 'show').map((call) => call[2]);
     assert.deepEqual(options, [
       { sharing_text: 'A', stop_sharing: 'Stop sharing' },
       { sharing_text: 'B', stop_sharing: 'End' },
+      { sharing_text: 'B', stop_sharing: 'End', scale: 2 },
     ]);
   });
 
   await t.test('texts left out are the default ones, not those of an earlier show', async () => {
     const { indicator, raw, FakeRaw } = setup();
     const first = indicator.show(0, { sharingText: 'Custom', stopText: 'Halt' });
-    raw.report('shown');
+    raw.event('shown');
     await first;
     indicator.hide();
     const second = indicator.show(0);
-    raw.report('shown');
+    raw.event('shown');
     await second;
     assert.deepEqual(FakeRaw.calls.filter(([kind]) => kind === 'show').at(-1)[2],
       { sharing_text: 'You are sharing entire screen', stop_sharing: 'Stop sharing' });
@@ -247,25 +292,34 @@ test('show() settles', async (t) => {
   await t.test('after a failed build, a show on the same monitor hides first so that it builds again', async () => {
     const { indicator, raw, FakeRaw } = setup();
     const failed = indicator.show(0);
-    raw.log('error', 'initFont(): Font init failed: :7');
+    raw.event('failed', { line: 'initFont(): Font init failed: :7' });
     await assert.rejects(failed, { code: 'ERR_INDICATOR_SHOW_FAILED' });
     const retry = indicator.show(0);
-    raw.report('shown');
+    raw.event('shown');
     await retry;
     assert.deepEqual(rawCalls(FakeRaw), ['show 0', 'hide', 'show 0']);
   });
 
   await t.test('wrong arguments reject and never throw; the raw class sees only what it must judge', async () => {
     const { indicator, raw, FakeRaw } = setup();
+    const target = 'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name ' +
+      'or a rectangle { x, y, width, height }. Received ';
     const cases = [
-      [['1'], TypeError, 'The "monitorIndex" argument must be of type number. Received type string (\'1\')'],
-      [[], TypeError, 'The "monitorIndex" argument must be of type number. Received type undefined (undefined)'],
+      [[], TypeError, `${target}type undefined (undefined)`],
+      [[null], TypeError, `${target}null`],
+      [[{ x: 0, y: 0, width: 10 }], TypeError, `${target}an object`],
+      [[{ x: '0', y: 0, width: 10, height: 10 }], TypeError, `${target}an object`],
+      [[{ x: 0, y: 0, width: -10, height: 10 }], RangeError,
+        'The "target" rectangle must not have a negative width or height. Received { x: 0, y: 0, width: -10, height: 10 }'],
       [[1.5], RangeError, 'The monitor index must be an integer. Received 1.5'],
       [[NaN], RangeError, 'The monitor index must be an integer. Received NaN'],
       [[0, null], TypeError, 'The "options" argument must be an object'],
       [[0, 'texts'], TypeError, 'The "options" argument must be an object'],
       [[0, { sharingText: 5 }], TypeError, 'The "options.sharingText" property must be a string'],
       [[0, { stopText: null }], TypeError, 'The "options.stopText" property must be a string'],
+      [[0, { scale: 0.5 }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
+      [[0, { scale: '2' }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
+      [[0, { scale: NaN }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
       [[0, { timeout: 0 }], RangeError, 'The "options.timeout" property must be a positive finite number of milliseconds'],
       [[0, { timeout: Infinity }], RangeError, 'The "options.timeout" property must be a positive finite number of milliseconds'],
     ];
@@ -284,9 +338,42 @@ test('show() settles', async (t) => {
       error instanceof TypeError && error.message === 'Invalid monitor id passed');
     const valid = indicator.show(1);
     assert.equal(await state(valid), 'pending');
-    raw.report('shown');
+    raw.event('shown');
     assert.deepEqual(await state(valid), ['resolved', undefined]);
   });
+});
+
+test('show() targets: exact geometry first, then the output, then the centre; lowest index first; nothing matching rejects', async () => {
+  const [left, right] = TWO_MONITORS;
+  const mirrored = [left, right, { ...right, index: 2, outputs: ['DUMMY2', 'DUMMY3'] }];
+  const none = (text) => `No monitor matches ${text}`;
+  const cases = [
+    [mirrored, 'DUMMY3', 2],
+    [mirrored, mirrored[2], 2],                                     // a monitor keeps its own index
+    [mirrored, { x: 1920, y: 0, width: 1280, height: 1024 }, 1],
+    [mirrored, { x: 1920, y: 0, width: 1024 * 1.25, height: 819.2 * 1.25 }, 1],  // Electron's bounds at 125 %
+    [mirrored, { x: 1000, y: 100, width: 1000, height: 400 }, 0],   // centre at 1500,300
+    [[{ ...left, width: 3200 }, right], { x: 1920, y: 0, width: 1280, height: 1024 }, 1],  // inside another, yet exact
+    [[{ ...right, index: 0 }, { ...left, index: 1 }], right, 0],      // the layout changed: its rectangle
+    [[left, { ...right, width: 1024, height: 768 }], { ...right, x: 5000 }, 1],  // its output, in a new mode
+    [mirrored, 'HDMI-1', none("the output name 'HDMI-1'")],
+    [mirrored, { x: 5000, y: 0, width: 100, height: 100 }, none('the rectangle { x: 5000, y: 0, width: 100, height: 100 }')],
+    [mirrored, { ...right, x: 5000, outputs: ['HDMI-2'] }, none('the monitor 1 (HDMI-2) at { x: 5000, y: 0, width: 1280, height: 1024 }')],
+    [[], 'DUMMY0', none("the output name 'DUMMY0'")],               // no X server: an empty list
+  ];
+  for (const [monitors, target, expected] of cases) {
+    const { indicator, FakeRaw } = setup({ monitors });
+    const [outcome, error] = await state(indicator.show(target));
+    const show = FakeRaw.calls.find(([kind]) => kind === 'show');
+    if (typeof expected === 'number') {
+      assert.equal(show && show[1], expected, JSON.stringify(target));
+    } else {
+      assert.equal(outcome, 'rejected');
+      assert.ok(error instanceof RangeError && error.code === 'ERR_INDICATOR_NO_MONITOR', expected);
+      assert.equal(error.message, expected);
+      assert.equal(show, undefined);
+    }
+  }
 });
 
 test('listener errors', async (t) => {
@@ -300,7 +387,7 @@ test('listener errors', async (t) => {
     indicator.on('error', (error) => seen.push(error));
     other.on('shown', () => seen.push('other indicator'));
     const shown = indicator.show(0);
-    raw.report('shown');
+    raw.event('shown');
     await shown;
     assert.deepEqual(seen, [boom, 'other indicator']);
     assert.deepEqual(FakeRaw.calls.filter(([kind]) => kind === 'escaped'), []);
@@ -328,7 +415,7 @@ test('listener errors', async (t) => {
         process.stdout.write('escaped into the raw class: ' + escaped + '\\n');
       });
       indicator.show(0);
-      FakeRaw.instances[0].report('shown');
+      FakeRaw.instances[0].event('shown');
     `;
     const noErrorListener = await runNode(scenario(`
       indicator.on('shown', () => { throw new Error('listener boom'); });`));
@@ -350,33 +437,37 @@ test('one bar per process', async (t) => {
     const { ScreenShareIndicator, indicator, raw, FakeRaw } = setup();
     const other = new ScreenShareIndicator();
     assert.equal(FakeRaw.instances.length, 1);
-    assert.deepEqual(FakeRaw.calls.slice(0, 6).map(([kind, slot, wrapped]) => [kind, slot, wrapped]), [
+    const registrations = () => FakeRaw.calls.filter(([kind]) => kind === 'setSafeWrap' || kind === 'register' || kind === 'new')
+      .map(([kind, slot, wrapped]) => [kind, slot, wrapped]);
+    assert.deepEqual(registrations(), [
       ['new', undefined, undefined],
       ['setSafeWrap', undefined, undefined],
-      ['register', 'shown', true],
-      ['register', 'hidden', true],
+      ['register', 'events', true],
       ['register', 'stop', true],
-      ['register', 'log', true],
     ]);
     const events = [];
     for (const [name, target] of [['first', indicator], ['second', other]]) {
-      for (const event of ['shown', 'hidden', 'stop', 'log']) {
+      for (const event of ['shown', 'hidden', 'stop', 'log', 'monitor-changed']) {
         target.on(event, (...args) => events.push([name, event, ...args]));
       }
     }
+    assert.deepEqual(registrations().slice(4), [['setSafeWrap', undefined, undefined], ['register', 'log', true]]);
     const shown = other.show(1);
-    raw.report('shown');
+    raw.event('shown');
     await shown;
     assert.equal(indicator.visible, true);
     assert.equal(other.visible, true);
     raw.report('stop');
+    raw.event('monitor-changed', { x: 1920, y: 0, width: 1024, height: 768 });
     indicator.hide();
-    raw.report('hidden');
+    raw.event('hidden', { reason: 'hide' });
     await flush();
     assert.equal(other.visible, false);
     const of = (name) => events.filter(([who]) => who === name).map((e) => e.slice(1));
     assert.deepEqual(of('first'), of('second'));
-    assert.deepEqual(of('first').filter(([event]) => event !== 'log'), [['shown'], ['stop'], ['hidden']]);
+    assert.deepEqual(of('first').filter(([event]) => event !== 'log'), [
+      ['shown'], ['stop'], ['monitor-changed', { x: 1920, y: 0, width: 1024, height: 768 }], ['hidden', 'hide'],
+    ]);
     assert.deepEqual(of('first').filter(([event]) => event === 'log')[0], ['log', 'log', 'showControlBar']);
   });
 

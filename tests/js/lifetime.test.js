@@ -1,12 +1,16 @@
 'use strict';
-// Instances collected while reports are in flight, and every way the environment can go away
-// while the bar is shown: process.exit, an uncaught exception, the loop running out of work,
-// and a worker's environment torn down while the process lives on. A fault here shows up as a
-// crash, a hang (the child is killed at its deadline) or reports reaching the wrong place.
+// Instances collected while reports are in flight, every way the environment can go away while
+// the bar is shown (process.exit, an uncaught exception, the loop running out of work, and a
+// worker's environment torn down while the process lives on), and the rule that only a bar that
+// is shown or being shown keeps a process or worker alive. A fault here shows up as a crash, a
+// hang (the child is killed at its deadline) or reports reaching the wrong place.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { startXServer, singleMonitor } = require('./support/xserver');
+const path = require('node:path');
 const { runScenario } = require('./support/child');
+
+const lib = JSON.stringify(path.join(__dirname, '..', '..', 'lib'));
 
 let server;
 test.before(async () => {
@@ -166,4 +170,64 @@ test('a worker torn down while its bar is shown: reports stop reaching it and th
     'hideControlBar',
     'hideControlBar: Completed',
   ]);
+});
+
+test('a process or worker ends by itself once its bar is hidden, after the hidden report; a shown bar keeps it alive', async () => {
+  // Each runs in a process of its own; none ends the process itself unless it says so.
+  const atExit = `process.on('exit', (code) => report('exit ' + code));`;
+  const inWorker = (body) => `
+    const { Worker } = require('node:worker_threads');
+    const worker = new Worker(${'`'}
+      const { parentPort } = require('node:worker_threads');
+      const report = (value) => parentPort.postMessage(value);
+      ${'${'}${JSON.stringify(body)}${'}'}
+    ${'`'}, { eval: true });
+    worker.on('message', report);
+    worker.on('exit', (code) => report('worker exit ' + code));
+    ${atExit}`;
+  const hideOnceShown = `
+    const { ScreenShareIndicator } = require(${lib});
+    const indicator = new ScreenShareIndicator();
+    indicator.on('hidden', (reason) => report('hidden ' + reason));
+    indicator.show(0).then(() => indicator.hide());`;
+  // The timer does not hold the loop: it fires only while something else does.
+  const leaveShown = `
+    const { ScreenShareIndicator } = require(${lib});
+    const indicator = new ScreenShareIndicator();
+    indicator.show(0).then(() => {
+      report('shown');
+      setTimeout(() => { report('alive after 2 s'); process.exit(0); }, 2000).unref();
+    });`;
+  const scenarios = {
+    raw: [`
+      const { NativeUIWrapper } = require(addon);
+      const w = new NativeUIWrapper();
+      w.registerShowControlBarCallback(() => w.hideControlBar());
+      w.registerHideControlBarCallback(() => report('hidden'));
+      w.showControlBar(0);
+      ${atExit}`, ['hidden', 'exit 0']],
+    'raw, a newer instance taking the reports over while shown': [`
+      const { NativeUIWrapper } = require(addon);
+      const older = new NativeUIWrapper();
+      older.registerShowControlBarCallback(() => {
+        const newer = new NativeUIWrapper();
+        newer.registerHideControlBarCallback(() => report('hidden'));
+        older.hideControlBar();
+      });
+      older.showControlBar(0);
+      ${atExit}`, ['hidden', 'exit 0']],
+    indicator: [hideOnceShown + atExit, ['hidden hide', 'exit 0']],
+    'indicator in a worker': [inWorker(hideOnceShown), ['hidden hide', 'worker exit 0', 'exit 0']],
+    'indicator left shown': [leaveShown, ['shown', 'alive after 2 s']],
+    'indicator left shown in a worker': [inWorker(leaveShown), ['shown', 'alive after 2 s', 'worker exit 0', 'exit 0']],
+  };
+  const results = await Promise.all(Object.values(scenarios).map(([source]) =>
+    runScenario(source, { display: server.display, which: 'shipped', timeoutMs: 20000 })));
+  Object.keys(scenarios).forEach((name, i) => {
+    const { code, signal, stderr, timedOut, reports } = results[i];
+    assert.equal(timedOut, false, `${name}: did not end by itself\n${stderr}`);
+    assert.equal(signal, null, `${name}: ${stderr}`);
+    assert.equal(code, 0, `${name}: ${stderr}`);
+    assert.deepEqual(reports, scenarios[name][1], name);
+  });
 });

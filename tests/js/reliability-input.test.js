@@ -1,6 +1,6 @@
 'use strict';
 // Bad input at the JavaScript boundary: thousands of generated calls of every method, the class,
-// the safe-wrap function and the Visible property, with arguments of every shape JavaScript has.
+// the safe-wrap function, the monitor list and the Visible property, with arguments of every shape JavaScript has.
 // Each call must succeed or throw exactly its error; the process must live through all of them,
 // and the bar must still come up and go away afterwards. The generator is seeded: a failure
 // names the call and replays with the same seed (RELIABILITY_SEED picks another).
@@ -64,10 +64,10 @@ test(`${calls} generated calls with bad arguments: each succeeds or throws exact
     'showControlBar refused by texts', 'showControlBar refused by monitor',
     'hideControlBar ok', 'hideControlBar refused by receiver',
     'get Visible ok', 'get Visible refused by receiver',
-    'set Visible (strict) refused by read-only', 'set Visible (sloppy) ok',
+    'set Visible (strict) refused by read-only', 'set Visible (sloppy) ok', 'listMonitors ok',
   ];
   for (const name of ['registerShowControlBarCallback', 'registerHideControlBarCallback',
-    'registerStopSharingClickEvent', 'registerLogCallback']) {
+    'registerStopSharingClickEvent', 'registerLogCallback', '_internal_registerShowingEventCallback']) {
     for (const outcome of ['ok', 'refused by receiver', 'refused by count', 'refused by type', 'refused by safe-wrap']) {
       expected.push(`${name} ${outcome}`);
     }

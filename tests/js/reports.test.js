@@ -6,7 +6,10 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { startXServer, sideBySide } = require('./support/xserver');
+const path = require('node:path');
 const { runScenario } = require('./support/child');
+
+const indicatorModule = path.join(__dirname, '..', '..', 'lib', 'indicator.js');
 
 let server;
 test.before(async () => {
@@ -241,4 +244,57 @@ test('registered functions pass through the safe-wrap function; before one is se
     stillRefused: true,
     failedSetSafeWrap: 'Wrong argument type for argument 1, expected Function',
   });
+});
+
+test('showing reports arrive as plain objects; the friendly layer hears every hidden reason and each monitor change', async () => {
+  const { code, stderr, reports } = await scenario(`
+    const { NativeUIWrapper, showingEvents } = require(addon);
+    const { createIndicatorClass } = require(${JSON.stringify(indicatorModule)});
+    (async () => {
+      const raw = new NativeUIWrapper();
+      const seen = [];
+      raw._internal_registerShowingEventCallback(function (report) {
+        seen.push([report, this === globalThis, arguments.length]);
+      });
+      showingEvents([
+        { kind: 'started', showing: 1, x: 1920, y: 0, width: 1280, height: 1024 },
+        { kind: 'shown', showing: 1 },
+        { kind: 'monitor-changed', showing: 1, x: 1920, y: 200, width: 1024, height: 768 },
+        { kind: 'hidden', showing: 1, reason: 'destroyed' },
+        { kind: 'ended', showing: 1 },
+        { kind: 'failed', showing: 2, line: "XOpenDisplay(): Can't connect to: :9" },
+        { kind: 'hidden', showing: 2 },
+      ], true);
+      await until(() => seen.length === 7);
+
+      const Indicator = createIndicatorClass(NativeUIWrapper);
+      const indicator = new Indicator();   // its raw instance now receives the reports
+      const events = [];
+      for (const name of ['hidden', 'monitor-changed']) {
+        indicator.on(name, (...args) => events.push([name, ...args]));
+      }
+      showingEvents(['hide', 'destroyed', 'connection-lost', 'monitor-disconnected']
+        .map((reason, i) => ({ kind: 'hidden', showing: i + 3, reason }))
+        .concat([{ kind: 'monitor-changed', showing: 7, x: 0, y: 0, width: 1280, height: 1024 }]), true);
+      await until(() => events.length === 5);
+      report({ seen, events });
+      process.exit(0);
+    })();
+  `, { which: 'test' });
+  assert.equal(code, 0, stderr);
+  const [{ seen, events }] = reports;
+  assert.deepEqual(seen.map(([, receiver, count]) => [receiver, count]), Array(7).fill([true, 1]));
+  assert.deepEqual(seen.map(([report]) => report), [
+    { kind: 'started', showing: 1, x: 1920, y: 0, width: 1280, height: 1024 },
+    { kind: 'shown', showing: 1 },
+    { kind: 'monitor-changed', showing: 1, x: 1920, y: 200, width: 1024, height: 768 },
+    { kind: 'hidden', showing: 1, reason: 'destroyed' },
+    { kind: 'ended', showing: 1 },
+    { kind: 'failed', showing: 2, line: "XOpenDisplay(): Can't connect to: :9" },
+    { kind: 'hidden', showing: 2, reason: 'hide' },
+  ]);
+  assert.deepEqual(events, [
+    ['hidden', 'hide'], ['hidden', 'destroyed'], ['hidden', 'connection-lost'], ['hidden', 'monitor-disconnected'],
+    ['monitor-changed', { x: 0, y: 0, width: 1280, height: 1024 }],
+  ]);
 });

@@ -25,12 +25,13 @@ test('the module exports the class and nothing else', () => {
   assert.equal(NativeUIWrapper.name, 'NativeUIWrapper');
 });
 
-test('the eight properties have their kinds and the default attributes', () => {
+test('the eight properties, and the two internal ones, have their kinds and the default attributes', () => {
   const methods = ['showControlBar', 'registerShowControlBarCallback',
     'registerHideControlBarCallback', 'registerStopSharingClickEvent', 'registerLogCallback',
     'hideControlBar'];
   const own = Reflect.ownKeys(NativeUIWrapper.prototype).filter((k) => k !== 'constructor');
-  assert.deepEqual(own, [...methods, 'Visible']);
+  assert.deepEqual(own, [...methods, 'Visible', '_internal_registerShowingEventCallback']);
+  methods.push('_internal_registerShowingEventCallback');
   for (const name of methods) {
     const d = Object.getOwnPropertyDescriptor(NativeUIWrapper.prototype, name);
     assert.equal(typeof d.value, 'function', name);
@@ -43,10 +44,12 @@ test('the eight properties have their kinds and the default attributes', () => {
 
   const statics = Reflect.ownKeys(NativeUIWrapper)
     .filter((k) => !['length', 'name', 'prototype', 'arguments', 'caller'].includes(k));
-  assert.deepEqual(statics, ['_internal_setSafeWrap']);
-  const d = Object.getOwnPropertyDescriptor(NativeUIWrapper, '_internal_setSafeWrap');
-  assert.equal(typeof d.value, 'function');
-  assert.deepEqual([d.writable, d.enumerable, d.configurable], [false, false, false]);
+  assert.deepEqual(statics, ['_internal_setSafeWrap', '_internal_listMonitors']);
+  for (const name of statics) {
+    const d = Object.getOwnPropertyDescriptor(NativeUIWrapper, name);
+    assert.equal(typeof d.value, 'function', name);
+    assert.deepEqual([d.writable, d.enumerable, d.configurable], [false, false, false], name);
+  }
 });
 
 test('the class needs new, and the safe-wrap function must be a function', () => {
@@ -57,8 +60,7 @@ test('the class needs new, and the safe-wrap function must be a function', () =>
   assert.throws(() => NativeUIWrapper._internal_setSafeWrap('f'), isTypeError(message));
 });
 
-// Instances keep the process alive (their wake-up handles are referenced), so everything that
-// constructs one runs in a child.
+// The controller is process-wide, so everything that constructs an instance runs in a child.
 test('every argument check of an instance throws its exact TypeError', async () => {
   const { code, stderr, reports } = await runScenario(`
     const { NativeUIWrapper } = require(addon);
@@ -68,7 +70,8 @@ test('every argument check of an instance throws its exact TypeError', async () 
     };
     const results = {};
     for (const name of ['registerShowControlBarCallback', 'registerHideControlBarCallback',
-                        'registerStopSharingClickEvent', 'registerLogCallback']) {
+                        'registerStopSharingClickEvent', 'registerLogCallback',
+                        '_internal_registerShowingEventCallback']) {
       results[name] = [outcome(() => w[name]()), outcome(() => w[name]('f')),
                        outcome(() => w[name]({})), outcome(() => w[name](() => {}, 'extra'))];
     }
@@ -104,6 +107,7 @@ test('every argument check of an instance throws its exact TypeError', async () 
     registerHideControlBarCallback: 'registerHideControlBarCallback',
     registerStopSharingClickEvent: 'registerStopSharingClickEvent',
     registerLogCallback: 'regsiterLogCallback',
+    _internal_registerShowingEventCallback: '_internal_registerShowingEventCallback',
   };
   for (const [method, inMessage] of Object.entries(names)) {
     assert.deepEqual(r[method], [

@@ -1,11 +1,20 @@
 // What a TypeScript user writes: both APIs, type-checked against index.d.ts.
-import { NativeUIWrapper, ScreenShareIndicator, type LogLevel, type ShowFailedError } from '../..';
+import {
+  NativeUIWrapper, ScreenShareIndicator, listMonitors, type HiddenReason, type LogLevel, type Monitor,
+  type ShowFailedError,
+} from '../..';
 
 async function friendly(): Promise<boolean> {
   const indicator = new ScreenShareIndicator();
   indicator.on('log', (level: LogLevel, text: string) => console.log(`[${level}] ${text}`));
   indicator.on('stop', () => indicator.hide());
-  indicator.once('hidden', () => indicator.close());
+  indicator.once('hidden', (reason: HiddenReason) => { if (reason !== 'hide') indicator.close(); });
+  indicator.on('monitor-changed', ({ width, height }) => console.log(width * height));
+  const monitors: Monitor[] = listMonitors();
+  const primary = monitors.find((monitor) => monitor.primary);
+  if (primary) await indicator.show(primary, { scale: 2 });
+  await indicator.show('HDMI-1');
+  await indicator.show({ x: 1920, y: 0, width: 1280, height: 1024 });
   indicator.on('error', (error: unknown) => console.error(error));
   try {
     await indicator.show(0, { sharingText: 'Sharing screen 1', stopText: 'Stop', timeout: 5000 });
@@ -26,7 +35,12 @@ function raw(): boolean {
   wrapper.registerStopSharingClickEvent(() => wrapper.hideControlBar());
   wrapper.registerLogCallback((level, text) => console.log(level.toUpperCase(), text));
   wrapper.showControlBar(0, { sharing_text: 'Sharing', stop_sharing: 'Stop' });
-  wrapper.showControlBar(1);
+  wrapper.showControlBar(1, { scale: 1.5 });
+  wrapper._internal_registerShowingEventCallback((report) => {
+    if (report.kind === 'failed') console.error(report.line);
+    if (report.kind === 'hidden') console.log(report.reason, report.showing);
+  });
+  console.log(NativeUIWrapper._internal_listMonitors().map((monitor) => monitor.outputs));
   return wrapper.Visible;
 }
 

@@ -2,8 +2,14 @@
 import { NativeUIWrapper, ScreenShareIndicator } from '../..';
 
 const indicator = new ScreenShareIndicator();
-// @ts-expect-error the monitor is a number
-void indicator.show('0');
+// @ts-expect-error a target is an index, an output name, a monitor or a rectangle
+void indicator.show(true);
+// @ts-expect-error a rectangle has all four numbers
+void indicator.show({ x: 0, y: 0 });
+// @ts-expect-error the scale is a number
+void indicator.show(0, { scale: '2' });
+// @ts-expect-error a hidden reason is one of four names
+indicator.on('hidden', (reason: 'gone') => reason);
 // @ts-expect-error texts are strings
 void indicator.show(0, { sharingText: 1 });
 // @ts-expect-error the raw option names belong to the raw class

@@ -1,8 +1,10 @@
 // Makes the controller's reports without a bar: through the very sink the controller reports
 // to, from the JavaScript thread or from threads of our own, and reads the child-window table.
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "NativeChildWindows.h"
@@ -57,6 +59,87 @@ void reportFromThread(const Napi::CallbackInfo& info) {
   std::thread thread([&reports] {
     for (const Report& report : reports) make(report);
   });
+  thread.join();
+}
+
+NativeUI::ShowingEvent::Kind kindNamed(const std::string& name) {
+  using Kind = NativeUI::ShowingEvent::Kind;
+  static const std::pair<const char*, Kind> kinds[] = {{"started", Kind::Started},
+                                                       {"shown", Kind::Shown},
+                                                       {"hidden", Kind::Hidden},
+                                                       {"failed", Kind::Failed},
+                                                       {"monitor-changed", Kind::MonitorChanged},
+                                                       {"ended", Kind::Ended}};
+  for (const auto& [text, kind] : kinds) {
+    if (name == text) return kind;
+  }
+  throw std::invalid_argument("unknown showing event kind " + name);
+}
+
+NativeUI::HiddenReason reasonNamed(const std::string& name) {
+  using Reason = NativeUI::HiddenReason;
+  static const std::pair<const char*, Reason> reasons[] = {
+      {"hide", Reason::Hide},
+      {"destroyed", Reason::Destroyed},
+      {"connection-lost", Reason::ConnectionLost},
+      {"monitor-disconnected", Reason::MonitorDisconnected}};
+  for (const auto& [text, reason] : reasons) {
+    if (name == text) return reason;
+  }
+  throw std::invalid_argument("unknown hidden reason " + name);
+}
+
+// One ShowingEvent as JavaScript describes it, its line kept alongside.
+struct EventSpec {
+  NativeUI::ShowingEvent event;
+  std::string line;
+};
+
+std::vector<EventSpec> readEvents(const Napi::Array& list) {
+  std::vector<EventSpec> events;
+  for (uint32_t i = 0; i < list.Length(); ++i) {
+    Napi::Object entry = list.Get(i).As<Napi::Object>();
+    EventSpec spec;
+    const auto number = [&entry](const char* key) {
+      return entry.Has(key) ? entry.Get(key).ToNumber().Int64Value() : 0;
+    };
+    try {
+      spec.event.kind = kindNamed(entry.Get("kind").ToString().Utf8Value());
+      if (entry.Has("reason")) spec.event.reason = reasonNamed(entry.Get("reason").ToString());
+    } catch (const std::invalid_argument& error) {
+      throw Napi::Error::New(list.Env(), error.what());
+    }
+    spec.event.showing = static_cast<uint64_t>(number("showing"));
+    if (entry.Has("line")) spec.line = entry.Get("line").ToString().Utf8Value();
+    spec.event.x = static_cast<int32_t>(number("x"));
+    spec.event.y = static_cast<int32_t>(number("y"));
+    spec.event.width = static_cast<int32_t>(number("width"));
+    spec.event.height = static_cast<int32_t>(number("height"));
+    events.push_back(std::move(spec));
+  }
+  return events;
+}
+
+void makeEvents(std::vector<EventSpec>& events) {
+  for (EventSpec& spec : events) {
+    spec.event.line = spec.line.c_str();
+    NativeUIWrapper::controllerCallback()->onShowingEvent(spec.event);
+    // The line is valid only during the call, as the controller's is: a sink that kept the
+    // pointer would deliver this instead.
+    spec.line.assign(spec.line.size(), '#');
+  }
+}
+
+// showingEvents([{ kind, showing, reason?, line?, x?, y?, width?, height? }], fromThread?): the
+// controller's ShowingEvents, made in order on the JavaScript thread, or on a thread of its own
+// that has ended when the call returns.
+void showingEvents(const Napi::CallbackInfo& info) {
+  std::vector<EventSpec> events = readEvents(info[0].As<Napi::Array>());
+  if (!info[1].ToBoolean()) {
+    makeEvents(events);
+    return;
+  }
+  std::thread thread([&events] { makeEvents(events); });
   thread.join();
 }
 
@@ -123,6 +206,7 @@ void initReports(Napi::Env env, Napi::Object exports) {
   exports.Set("reportFromThread", Napi::Function::New<reportFromThread>(env, "reportFromThread"));
   exports.Set("startReporter", Napi::Function::New<startReporter>(env, "startReporter"));
   exports.Set("stopReporter", Napi::Function::New<stopReporter>(env, "stopReporter"));
+  exports.Set("showingEvents", Napi::Function::New<showingEvents>(env, "showingEvents"));
   exports.Set("childText", Napi::Function::New<childText>(env, "childText"));
   exports.Set("logUnformattable", Napi::Function::New<logUnformattable>(env, "logUnformattable"));
 }

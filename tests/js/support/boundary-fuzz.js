@@ -35,6 +35,7 @@ const REGISTRATIONS = {
   registerHideControlBarCallback: 'registerHideControlBarCallback',
   registerStopSharingClickEvent: 'registerStopSharingClickEvent',
   registerLogCallback: 'regsiterLogCallback',
+  _internal_registerShowingEventCallback: '_internal_registerShowingEventCallback',
 };
 
 function mulberry32(seed) {
@@ -197,8 +198,8 @@ const RECEIVERS = ['instance', 'instance', 'instance', 'instance', 'instance', '
 const TARGETS = ['construct', 'construct subclass', 'call without new', 'setSafeWrap',
   'showControlBar', 'showControlBar', 'showControlBar', 'showControlBar',
   'registerShowControlBarCallback', 'registerHideControlBarCallback',
-  'registerStopSharingClickEvent', 'registerLogCallback', 'hideControlBar', 'get Visible',
-  'set Visible (strict)', 'set Visible (sloppy)'];
+  'registerStopSharingClickEvent', 'registerLogCallback', '_internal_registerShowingEventCallback',
+  'listMonitors', 'hideControlBar', 'get Visible', 'set Visible (strict)', 'set Visible (sloppy)'];
 
 // Resolves to { outcomes, mismatches, successfulShows, uncaught, detach }. Yields to the event
 // loop every few calls, so that the reports of the showings reach the registered functions
@@ -250,7 +251,7 @@ async function run({ NativeUIWrapper, seed, calls, monitors }) {
       // Bias toward the shapes that get past the earlier checks, so that the later ones are met.
       if (target === 'showControlBar' && i === 0 && random() < 0.6) args.push(pick(numbers));
       else if (target === 'showControlBar' && i === 1 && random() < 0.6) args.push(pick(objects));
-      else if (target.startsWith('register') && i === 0 && random() < 0.5) {
+      else if (target in REGISTRATIONS && i === 0 && random() < 0.5) {
         args.push(pick(functions));
       } else args.push(pick(shapes));
     }
@@ -271,6 +272,8 @@ async function run({ NativeUIWrapper, seed, calls, monitors }) {
         return typeof values[0] === 'function' ? { ok: 'undefined' } : { error: typeError(SAFE_WRAP), check: 'type' };
       case 'get Visible':
         return wrapped(receiverKind) ? { ok: 'boolean' } : { error: plainError(UNWRAP), check: 'receiver' };
+      case 'listMonitors':  // static: any receiver, arguments ignored
+        return { ok: 'list' };
       case 'set Visible (strict)':
         return { error: typeError(READ_ONLY), check: 'read-only' };
       case 'set Visible (sloppy)':
@@ -304,6 +307,7 @@ async function run({ NativeUIWrapper, seed, calls, monitors }) {
       case 'construct subclass': return new Sub(...values);
       case 'call without new': return NativeUIWrapper(...values);
       case 'setSafeWrap': return Reflect.apply(NativeUIWrapper._internal_setSafeWrap, receiver, values);
+      case 'listMonitors': return Reflect.apply(NativeUIWrapper._internal_listMonitors, receiver, values);
       case 'get Visible': return Reflect.apply(getVisible, receiver, values);
       case 'set Visible (strict)': receiver.Visible = values[0]; return undefined;
       case 'set Visible (sloppy)': return sloppyAssign(receiver, values[0]);
@@ -350,6 +354,8 @@ async function run({ NativeUIWrapper, seed, calls, monitors }) {
       problem = 'constructed no instance';
     } else if (expected.ok === 'undefined' && result !== undefined) {
       problem = `returned ${String(result)}`;
+    } else if (expected.ok === 'list' && !(Array.isArray(result) && result.length === monitors)) {
+      problem = `listed ${JSON.stringify(result)}`;
     } else if (expected.ok === 'boolean' && typeof result !== 'boolean') {
       problem = `Visible read ${String(result)}`;
     } else if (expected.ok === 'unchanged' && result !== visibleBefore) {
