@@ -79,6 +79,7 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Wrong number of arguments for showControlBar, expected 1"
    * @throws {TypeError} "Wrong 1st argument type for showControlBar, expected Number"
    * @throws {TypeError} "Wrong type of argument for options parameters, expected JSON object"
+   * @throws {TypeError} "Wrong type of option scale, expected Number"
    * @throws {TypeError} "Invalid monitor id passed"
    */
   showControlBar(monitorIndex: number, options?: RawShowOptions | Function): void;
