@@ -55,10 +55,26 @@ void NativeUIController::onConnectionLost(Display*, void* controller) {
   static_cast<NativeUIController*>(controller)->_connectionLost.store(true);
 }
 
-// Owner thread, no UI thread running. The UI thread that met the loss has already released the
-// dead connection and all that belonged to it.
-void NativeUIController::reconnectIfLost() {
-  if (_connectionLost.load()) connect();
+// Owner thread, no UI thread running. A controller without a usable connection gets a new one
+// here: none could be opened before (no server yet), or it was lost. A UI thread that met the
+// loss has released the dead connection already; a loss met here is released here, since only
+// the thread that met it may still call Xlib on that connection.
+void NativeUIController::ensureConnection() {
+  if (_display && !_connectionLost.load()) dropStaleEvents();
+  if (_display && _connectionLost.load()) releaseLostConnection();
+  if (!_display) connect();
+}
+
+// A connection that died while no showing used it (the server restarted, another client killed
+// us) would otherwise only be found by the next build, which it would then fail. Reading only,
+// never writing, so that a socket closed by the server cannot raise SIGPIPE in the host. Events
+// still queued here belong to windows of an earlier showing and would mean nothing to the next.
+void NativeUIController::dropStaleEvents() {
+  Display* display = _display.get();
+  while (!_connectionLost.load() && XEventsQueued(display, QueuedAfterReading) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+  }
 }
 
 void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
@@ -69,10 +85,10 @@ bool NativeUIController::isVisible() const { return _visible.load(); }
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
-  std::vector<MonitorInfo> monitors;
+  std::vector<MonitorDetails> monitors;
   {
     MonitorLayout layout;
-    monitors = layout.getMonitorList();
+    monitors = layout.getMonitorDetails(false);
   }
   if (monitorIndex >= monitors.size()) return false;
 
@@ -87,9 +103,11 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
     }
   }
 
-  reconnectIfLost();
+  ensureConnection();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
-  _monitor = monitors[monitorIndex];
+  _monitor = monitors[monitorIndex].geometry;
+  _crtc = monitors[monitorIndex].crtc;
+  _monitorScreen = monitors[monitorIndex].screen;
   callback()->onLog(LogType::Log, "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
                     "showControlBar", _monitor.x, _monitor.y, _monitor.width, _monitor.height);
   startUIThread();
@@ -113,7 +131,9 @@ void NativeUIController::startUIThread() {
     _failure.clear();
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
+    _barDragged = false;
     if (!createWindows()) {
+      if (_connectionLost.load()) endBuildOnLostConnection();
       ShowingEvent failed;
       failed.kind = ShowingEvent::Kind::Failed;
       failed.showing = _showing;

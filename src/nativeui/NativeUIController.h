@@ -21,12 +21,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
+#include "RaisePolicy.h"
 #include "X11Utils.h"
 #include "XHandles.h"
 
@@ -82,7 +84,8 @@ class NativeUIController {
   }
   void reportHidden(HiddenReason reason);
   void connect();
-  void reconnectIfLost();
+  void ensureConnection();
+  void dropStaleEvents();
   static void onConnectionLost(Display* display, void* controller);
   void startUIThread();
   void joinUIThread();
@@ -105,7 +108,9 @@ class NativeUIController {
   void destroyBarWindows();
 
   // The UI thread: the event loop (EventLoop.cpp). One handler per event type, see
-  // kEventHandlers.
+  // kEventHandlers. X event codes have 7 bits: the core events below LASTEvent, extension events
+  // above it.
+  static constexpr int kEventTypes = 128;
   struct LoopState;
   using EventHandler = void (NativeUIController::*)(const XEvent&, LoopState&);
   bool runNativeUIControllerThread();
@@ -113,6 +118,7 @@ class NativeUIController {
   void drainEvents(LoopState& state);
   void tearDown();
   void endLostConnection(LoopState& state);
+  void endBuildOnLostConnection();
   void releaseLostConnection();
   void onButtonPress(const XEvent& event, LoopState& state);
   void onButtonRelease(const XEvent& event, LoopState& state);
@@ -122,14 +128,41 @@ class NativeUIController {
   void onMapNotify(const XEvent& event, LoopState& state);
   void onReparentNotify(const XEvent& event, LoopState& state);
   void moveBar(Window handle);
+  int32_t clampBarX(int32_t x) const;
+  int32_t currentBarX() const;
   void markTopLevelFrame(Window window, Window parent);
   Window childWindow(WindowOrder order) const;
-  static const std::array<EventHandler, LASTEvent> kEventHandlers;
-  static std::array<EventHandler, LASTEvent> makeEventHandlers();
+  static const std::array<EventHandler, kEventTypes> kEventHandlers;
+  static std::array<EventHandler, kEventTypes> makeEventHandlers();
+
+  // The UI thread: following the shown monitor through RandR (MonitorFollow.cpp).
+  enum class CrtcState { Driving, Gone, Unknown };
+  void watchMonitor(LoopState& state);
+  void unwatchMonitor();
+  void onScreenChange(const XEvent& event, LoopState& state);
+  void onRandrNotify(const XEvent& event, LoopState& state);
+  void followMonitor(LoopState& state);
+  CrtcState readShownCrtc(MonitorInfo& geometry);
+  void moveToMonitor(const MonitorInfo& geometry);
+  void monitorDisconnected();
+
+  // The UI thread: staying above other clients' windows (StayOnTop.cpp).
+  void onVisibilityNotify(const XEvent& event, LoopState& state);
+  void onConfigureNotify(const XEvent& event, LoopState& state);
+  void keepOnTop(LoopState& state);
+  std::optional<RaisePolicy::Clock::time_point> nextLook(const LoopState& state) const;
+  bool indicatorCovered();
+  bool coversFrame(const XRectangle& area) const;
+  bool coversBar(const XRectangle& area) const;
+  void raiseIndicator();
 
   int32_t _monitorIndex = -1;
   Window _borderWindow = 0;
   MonitorInfo _monitor;
+  // The RandR CRTC that drives _monitor and the X screen it belongs to; written with _monitor,
+  // before the UI thread starts.
+  unsigned long _crtc = 0;
+  int _monitorScreen = 0;
   DisplayPtr _display;
   std::unique_ptr<std::thread> _thread;
   std::atomic<bool> _exitRequested{false};
@@ -167,6 +200,10 @@ class NativeUIController {
   bool _shownInShowing = false;
   HiddenReason _teardownReason = HiddenReason::Hide;
   std::string _failure;
+  // UI thread: where a drag left the bar, once it was dragged in this showing; a monitor change
+  // keeps that x where it still fits.
+  int32_t _barX = 0;
+  bool _barDragged = false;
 };
 
 }  // namespace NativeUI
