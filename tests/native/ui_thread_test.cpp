@@ -86,6 +86,23 @@ class UiThread : public ::testing::Test {
             std::to_string(button));
   }
   int barX() { return geometryOf(bar).x; }
+  // Whether the border window's bounding shape holds this point (window coordinates).
+  bool inFrame(int x, int y) {
+    Region shape = XCreateRegion();
+    for (const Geometry& r : probe->boundingShape(border)) {
+      XRectangle rect{static_cast<short>(r.x), static_cast<short>(r.y),
+                      static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)};
+      XUnionRectWithRegion(&rect, shape, shape);
+    }
+    const bool in = XPointInRegion(shape, x, y);
+    XDestroyRegion(shape);
+    return in;
+  }
+  int linesStartingWith(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : callback.lines()) n += line.rfind(prefix, 0) == 0;
+    return n;
+  }
 
   std::unique_ptr<XServer> server;
   std::unique_ptr<ScopedDisplay> env;
@@ -140,20 +157,13 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
 TEST_F(UiThread, BorderFramesTheChosenMonitorAndTheBarSitsAtItsTopCentre) {
   showAndWait(1);
   EXPECT_EQ(geometryOf(border), (Geometry{1920, 0, 1280, 1024}));
-  Region shape = XCreateRegion();
-  for (const Geometry& r : probe->boundingShape(border)) {
-    XRectangle rect{static_cast<short>(r.x), static_cast<short>(r.y),
-                    static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)};
-    XUnionRectWithRegion(&rect, shape, shape);
-  }
   for (auto [x, y] :
        {std::pair{0, 0}, {5, 500}, {1274, 500}, {1279, 1023}, {640, 1018}, {640, 5}}) {
-    EXPECT_TRUE(XPointInRegion(shape, x, y)) << x << "," << y;
+    EXPECT_TRUE(inFrame(x, y)) << x << "," << y;
   }
   for (auto [x, y] : {std::pair{6, 6}, {640, 512}, {1273, 1017}, {640, 6}}) {
-    EXPECT_FALSE(XPointInRegion(shape, x, y)) << x << "," << y;
+    EXPECT_FALSE(inFrame(x, y)) << x << "," << y;
   }
-  XDestroyRegion(shape);
 
   const Geometry barGeometry = geometryOf(bar);
   EXPECT_EQ(barGeometry.height, 25u);
@@ -390,6 +400,95 @@ TEST_F(UiThread, ReparentingMarksTheTopLevelFrameAndSurvivesAVanishingFrame) {
   EXPECT_TRUE(controller->isVisible());
   ASSERT_TRUE(controller->hideControlBar());
   EXPECT_EQ(callback.count("hidden"), 1);
+}
+
+// Another monitor moves, then ours takes a smaller mode: only our change moves the indicator,
+// and it moves all of it, shape and pixels included, without a hidden or shown report.
+TEST_F(UiThread, FrameAndBarFollowAModeChangeOfTheShownMonitorOnly) {
+  showAndWait(0);
+  const int width = static_cast<int>(geometryOf(bar).width);
+  server->run("xrandr --output DUMMY1 --pos 1920x100");
+  server->run("xrandr --output DUMMY0 --mode 1280x1024");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:0, y:0, width:1280, height:1024"));
+  // Handled in order: the other monitor's change, made first, moved nothing.
+  EXPECT_EQ(linesStartingWith("Monitor changed"), 1);
+  EXPECT_EQ(callback.monitorChanges(), (std::vector<testing_x::ChangedTo>{{0, 0, 1280, 1024}}));
+
+  EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1280, 1024}));
+  for (auto [x, y] : {std::pair{1274, 500}, {1279, 1023}, {640, 1018}}) {
+    EXPECT_TRUE(inFrame(x, y)) << x << "," << y;
+  }
+  EXPECT_FALSE(inFrame(1273, 500));
+  EXPECT_EQ(geometryOf(bar),
+            (Geometry{640 - width / 2, kWorkAreaTop, static_cast<unsigned>(width), 25u}));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(1277, 500) == kFrameGreen; }));
+  EXPECT_EQ(probe->screenPixel(640, 1021), kFrameGreen);
+  EXPECT_NE(probe->screenPixel(1917, 500), kFrameGreen);  // where the right edge was
+  EXPECT_TRUE(controller->isVisible());
+  EXPECT_EQ(callback.count("shown"), 1);
+  EXPECT_EQ(callback.count("hidden"), 0);
+}
+
+// A portrait mode swaps width and height like a rotation; a dragged bar keeps its x where it
+// still fits and is clamped where it does not; a new position moves everything.
+TEST_F(UiThread, ADraggedBarKeepsItsXThroughPortraitAndMovesWithItsMonitor) {
+  showAndWait(1);
+  const int width = static_cast<int>(geometryOf(bar).width);
+  drag(barX() + 9, 2020, kWorkAreaTop + 12);
+  ASSERT_TRUE(waitUntil([&] { return barX() == 2020; })) << barX();
+  ASSERT_TRUE(waitUntil([&] { return probe->pointerIsFree(); }));
+
+  server->run(
+      "xrandr --newmode 1024x1280_t 85.00 1024 1072 1176 1328 1280 1283 1293 1320 "
+      "-hsync +vsync");
+  server->run("xrandr --addmode DUMMY1 1024x1280_t");
+  server->run("xrandr --output DUMMY1 --mode 1024x1280_t");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:1920, y:0, width:1024, height:1280"));
+  EXPECT_EQ(geometryOf(border), (Geometry{1920, 0, 1024, 1280}));
+  EXPECT_EQ(geometryOf(bar).x, 2020);
+  EXPECT_TRUE(inFrame(1021, 1277));
+  EXPECT_FALSE(inFrame(1017, 1273));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(1920 + 1021, 1200) == kFrameGreen; }));
+
+  server->run("xrandr --output DUMMY1 --pos 2300x200");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:2300, y:200, width:1024, height:1280"));
+  EXPECT_EQ(geometryOf(border), (Geometry{2300, 200, 1024, 1280}));
+  EXPECT_EQ(geometryOf(bar),
+            (Geometry{2300, 200 + kWorkAreaTop, static_cast<unsigned>(width), 25u}));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(2302, 1000) == kFrameGreen; }));
+  EXPECT_EQ(callback.monitorChanges(),
+            (std::vector<testing_x::ChangedTo>{{1920, 0, 1024, 1280}, {2300, 200, 1024, 1280}}));
+  EXPECT_EQ(callback.count("shown"), 1);
+  EXPECT_EQ(callback.count("hidden"), 0);
+}
+
+// Switched off while shown: a warning first, then the indicator goes as after a hide, with its
+// own reason, and the next show works on the list as it is now.
+TEST_F(UiThread, SwitchingTheShownOutputOffTakesTheIndicatorDown) {
+  showAndWait(1);
+  server->run("xrandr --output DUMMY1 --off");
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  const std::string warning = "Shared monitor disconnected: " + server->display();
+  std::vector<std::string> seen;
+  for (const auto& r : callback.reports()) {
+    if (r.kind != "log") seen.push_back(r.kind);
+    if (r.kind == "log" && r.type == NativeUI::LogType::Warn) seen.push_back(r.text);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"shown", warning, "hidden"}));
+  const auto events = callback.events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[events.size() - 2].kind, NativeUI::ShowingEvent::Kind::Hidden);
+  EXPECT_EQ(events[events.size() - 2].reason, NativeUI::HiddenReason::MonitorDisconnected);
+  EXPECT_FALSE(controller->isVisible());
+  EXPECT_FALSE(probe->exists(border));
+  EXPECT_FALSE(probe->exists(bar));
+  for (Window c : children) EXPECT_FALSE(probe->exists(c));
+  EXPECT_EQ(linesStartingWith("Monitor changed"), 0);
+
+  EXPECT_FALSE(controller->showControlBar(1));  // the list has one monitor now
+  showAndWait(0, 1);
+  EXPECT_TRUE(controller->isVisible());
+  EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1920, 1080}));
 }
 
 TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
