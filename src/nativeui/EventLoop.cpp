@@ -29,7 +29,6 @@ NativeUIController::makeEventHandlers() {
   handlers[MapNotify] = &NativeUIController::onMapNotify;
   handlers[ReparentNotify] = &NativeUIController::onReparentNotify;
   handlers[VisibilityNotify] = &NativeUIController::onVisibilityNotify;
-  handlers[ConfigureNotify] = &NativeUIController::onConfigureNotify;
   return handlers;
 }
 
@@ -47,6 +46,7 @@ bool NativeUIController::runNativeUIControllerThread() {
   state.bound = std::max(state.connection, state.pipeRead) + 1;
   state.handlers = kEventHandlers;
   watchMonitor(state);
+  watchStacking(state);
 
   while (!state.exitTriggered) {
     if (waitForEvents(state) && _exitRequested.load() && _borderWindow != 0) tearDown();
@@ -60,7 +60,10 @@ bool NativeUIController::runNativeUIControllerThread() {
     keepOnTop(state);
   }
 
-  if (!_connectionLost.load()) unwatchMonitor();
+  if (!_connectionLost.load()) {
+    unwatchMonitor();
+    unwatchStacking();
+  }
   _errorSuppressor.reset();
   _borderWindow = 0;
   _controlBarWindow = 0;
@@ -112,6 +115,12 @@ void NativeUIController::drainEvents(LoopState& state) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type < 0 || event.type >= kEventTypes) continue;
+    // Reported because we watch the root's children, not because of anything of ours: the
+    // table's handlers see exactly the events they always saw.
+    if (isTopLevelChange(event)) {
+      onTopLevelChange(event, state);
+      continue;
+    }
     if (const EventHandler handler = state.handlers[event.type]) (this->*handler)(event, state);
   }
 }

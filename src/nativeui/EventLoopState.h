@@ -25,7 +25,8 @@ struct NativeUIController::LoopState {
   // brings several events.
   bool monitorToCheck = false;
   bool stackingToCheck = false;
-  // The sibling each of our windows was last reported to lie on, to tell a restack from a move.
+  // The sibling each of our windows was last reported to lie on, to tell our restacks from our
+  // moves.
   Window borderAbove = 0;
   Window barAbove = 0;
   RaisePolicy raises;

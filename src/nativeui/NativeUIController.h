@@ -147,8 +147,11 @@ class NativeUIController {
   void monitorDisconnected();
 
   // The UI thread: staying above other clients' windows (StayOnTop.cpp).
+  void watchStacking(LoopState& state);
+  void unwatchStacking();
+  bool isTopLevelChange(const XEvent& event) const;
+  void onTopLevelChange(const XEvent& event, LoopState& state);
   void onVisibilityNotify(const XEvent& event, LoopState& state);
-  void onConfigureNotify(const XEvent& event, LoopState& state);
   void keepOnTop(LoopState& state);
   std::optional<RaisePolicy::Clock::time_point> nextLook(const LoopState& state) const;
   bool indicatorCovered();

@@ -1,11 +1,14 @@
 // Staying above other clients' windows. Our windows are override-redirect, so a window manager
 // never restacks them, but another client's override-redirect window (a menu, a tooltip, another
-// always-on-top tool) mapped or raised later lies above them. Two things say that this may have
-// happened: a VisibilityNotify other than Unobscured on the border window or the bar, and a
-// ConfigureNotify that puts one of them on another sibling (a restack reported to us). After a
-// drain that brought either, one look at the root's stacking order decides: a viewable window of
-// someone else above ours, over the frame's strips or the bar, is answered by raising both, bar
-// above frame, as often as RaisePolicy allows.
+// always-on-top tool) mapped or raised later lies above them.
+//
+// What says that this may have happened: a top-level of someone else mapped or configured (the
+// UI thread watches the root's children: our ARGB windows are redirected wherever the server has
+// Composite, and a redirected window is never reported anything but Unobscured), a restack of one
+// of ours, or, where the server still computes it, a VisibilityNotify other than Unobscured.
+// After a drain that brought any of them, one look at the root's stacking order decides: a
+// viewable window of someone else above ours, over the frame's strips or over the bar, is
+// answered by raising both, bar above frame, as often as RaisePolicy allows.
 #include <X11/Xlib.h>
 
 #include <algorithm>
@@ -24,6 +27,54 @@ bool intersects(const XRectangle& a, int x, int y, int width, int height) {
 
 }  // namespace
 
+void NativeUIController::watchStacking(LoopState& state) {
+  XSelectInput(_display.get(), _rootWindow, SubstructureNotifyMask);
+  // Whatever was mapped over us before the selection above has sent us nothing.
+  state.stackingToCheck = true;
+}
+
+// The connection outlives the showing; nothing should be reported to it meanwhile.
+void NativeUIController::unwatchStacking() {
+  XSelectInput(_display.get(), _rootWindow, NoEventMask);
+}
+
+// The structure events of the root's children reach us only through that selection, with the
+// root as their event window.
+bool NativeUIController::isTopLevelChange(const XEvent& event) const {
+  if (event.xany.window != _rootWindow || _rootWindow == 0) return false;
+  switch (event.type) {
+    case CreateNotify:
+    case DestroyNotify:
+    case UnmapNotify:
+    case MapNotify:
+    case ReparentNotify:
+    case ConfigureNotify:
+    case GravityNotify:
+    case CirculateNotify:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void NativeUIController::onTopLevelChange(const XEvent& event, LoopState& state) {
+  if (event.type == MapNotify || event.type == CirculateNotify) {
+    state.stackingToCheck = true;
+    return;
+  }
+  if (event.type != ConfigureNotify) return;
+  const XConfigureEvent& configure = event.xconfigure;
+  Window* sibling = configure.window == _borderWindow       ? &state.borderAbove
+                    : configure.window == _controlBarWindow ? &state.barAbove
+                                                            : nullptr;
+  if (sibling) {
+    // Our own move or resize (a drag, a monitor change) keeps the sibling; a restack changes it.
+    if (*sibling == configure.above) return;
+    *sibling = configure.above;
+  }
+  state.stackingToCheck = true;
+}
+
 void NativeUIController::onVisibilityNotify(const XEvent& event, LoopState& state) {
   const XVisibilityEvent& visibility = event.xvisibility;
   if (visibility.state == VisibilityUnobscured || visibility.window == 0) return;
@@ -32,23 +83,14 @@ void NativeUIController::onVisibilityNotify(const XEvent& event, LoopState& stat
   }
 }
 
-void NativeUIController::onConfigureNotify(const XEvent& event, LoopState& state) {
-  const XConfigureEvent& configure = event.xconfigure;
-  if (configure.event != configure.window || configure.window == 0) return;  // a child's
-  Window* sibling = configure.window == _borderWindow       ? &state.borderAbove
-                    : configure.window == _controlBarWindow ? &state.barAbove
-                                                            : nullptr;
-  // A move or resize (a drag, a monitor change) keeps the sibling; only a restack changes it.
-  if (!sibling || *sibling == configure.above) return;
-  *sibling = configure.above;
-  state.stackingToCheck = true;
-}
-
 void NativeUIController::keepOnTop(LoopState& state) {
   const auto now = RaisePolicy::Clock::now();
   const auto look = nextLook(state);
-  if (!state.stackingToCheck && !(look && now >= *look)) return;
+  // While another client keeps covering us, only the once-a-second look counts: that client's
+  // every raise reports to us, and a look at each would cost as much as a raise.
+  const bool due = look ? now >= *look : state.stackingToCheck;
   state.stackingToCheck = false;
+  if (!due) return;
   if (_borderWindow == 0 || _barDestroyed) return;
   if (!indicatorCovered()) {
     state.raises.clear(now);

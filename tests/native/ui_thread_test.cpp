@@ -7,11 +7,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "NativeUIController.h"
+#include "RaisePolicy.h"
 #include "support/Probe.h"
 #include "support/RecordingCallback.h"
 #include "support/XServer.h"
@@ -97,6 +101,36 @@ class UiThread : public ::testing::Test {
     const bool in = XPointInRegion(shape, x, y);
     XDestroyRegion(shape);
     return in;
+  }
+  // Another client's override-redirect window over that rectangle, mapped on top.
+  Window cover(const Geometry& g) {
+    XSetWindowAttributes a{};
+    a.override_redirect = True;
+    a.background_pixel = 0x0000FF;
+    const Window w = XCreateWindow(probe->display(), probe->root(), g.x, g.y, g.width, g.height, 0,
+                                   CopyFromParent, InputOutput, CopyFromParent,
+                                   CWOverrideRedirect | CWBackPixel, &a);
+    XMapRaised(probe->display(), w);
+    XSync(probe->display(), False);
+    return w;
+  }
+  // Whether `upper` lies above `lower` in the root's stacking order (bottom to top).
+  bool above(Window upper, Window lower) {
+    Window root = 0;
+    Window parent = 0;
+    Window* windows = nullptr;
+    unsigned int n = 0;
+    XQueryTree(probe->display(), probe->root(), &root, &parent, &windows, &n);
+    const std::vector<Window> stack(windows, windows + n);
+    XFree(windows);
+    const auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w); };
+    return at(upper) != stack.end() && at(lower) != stack.end() && at(upper) > at(lower);
+  }
+  int warnings(const std::string& text) {
+    int n = 0;
+    for (const auto& r : callback.reports())
+      n += r.type == NativeUI::LogType::Warn && r.text == text;
+    return n;
   }
   int linesStartingWith(const std::string& prefix) {
     int n = 0;
@@ -489,6 +523,91 @@ TEST_F(UiThread, SwitchingTheShownOutputOffTakesTheIndicatorDown) {
   showAndWait(0, 1);
   EXPECT_TRUE(controller->isVisible());
   EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1920, 1080}));
+}
+
+// A window of another client mapped and raised over the bar, then one over the frame's left
+// edge: the indicator comes back on top of each, bar above frame, and the screen shows it again.
+TEST_F(UiThread, WindowsRaisedOverTheBarOrTheFrameAreCoveredAgain) {
+  showAndWait(0);
+  const Window overBar = cover(geometryOf(bar));
+  XRaiseWindow(probe->display(), overBar);
+  XSync(probe->display(), False);
+  EXPECT_TRUE(waitUntil([&] { return above(bar, border) && above(border, overBar); }));
+  const Geometry stop = child(WindowOrder::StopIcon);
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(stop.x + 12, stop.y + 12) == kWhite; }));
+
+  const Window overFrame = cover(Geometry{0, 400, 200, 100});
+  EXPECT_TRUE(waitUntil([&] { return above(bar, border) && above(border, overFrame); }));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(2, 450) == kFrameGreen; }));
+  EXPECT_EQ(warnings("Another window keeps covering the indicator"), 0);
+  EXPECT_TRUE(controller->isVisible());
+}
+
+// Another always-on-top client raising its window over the bar for two seconds: the indicator
+// answers at most ten times within a second, then once a second, and says so once.
+TEST_F(UiThread, AClientRaisingOverTheBarInALoopMeetsTheRaiseLimitAndOneWarning) {
+  showAndWait(0);
+  const Window overBar = cover(geometryOf(bar));
+  Display* d = probe->display();
+  XSelectInput(d, bar, StructureNotifyMask);  // each raise of the bar is a ConfigureNotify
+  XSync(d, False);
+  const auto start = std::chrono::steady_clock::now();
+  std::thread raiser([&] {
+    Display* r = XOpenDisplay(server->display().c_str());
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+      XRaiseWindow(r, overBar);
+      XSync(r, False);
+    }
+    XCloseDisplay(r);
+  });
+  raiser.join();
+  ASSERT_TRUE(waitUntil([&] { return above(bar, overBar); }));  // the once-a-second retry
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  XSync(d, False);
+  int raises = 0;
+  XEvent event;
+  while (XCheckTypedWindowEvent(d, bar, ConfigureNotify, &event)) ++raises;
+  EXPECT_GE(raises, 10);
+  EXPECT_LE(raises, 10 + static_cast<int>(std::ceil(seconds)) + 1) << seconds << " s";
+  EXPECT_EQ(warnings("Another window keeps covering the indicator"), 1);
+  ASSERT_TRUE(controller->hideControlBar());
+  EXPECT_EQ(callback.count("hidden"), 1);
+}
+
+TEST(RaisePolicy, TenRaisesInASecondThenOneWarningAndOneRaiseASecondUntilALookFindsNothing) {
+  using NativeUI::RaisePolicy;
+  using std::chrono::milliseconds;
+  const RaisePolicy::Clock::time_point t{};
+  RaisePolicy policy;
+  // Spread over a second, the first raise has expired by the eleventh.
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(t + milliseconds(100 * i)).raise) << i;
+  EXPECT_TRUE(policy.covered(t + milliseconds(1000)).raise);
+  EXPECT_FALSE(policy.nextLook());
+
+  const auto u = t + milliseconds(5000);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(u + milliseconds(i)).raise) << i;
+  const RaisePolicy::Decision eleventh = policy.covered(u + milliseconds(10));
+  EXPECT_FALSE(eleventh.raise);
+  EXPECT_TRUE(eleventh.warn);
+  ASSERT_TRUE(policy.nextLook());
+  EXPECT_EQ(*policy.nextLook(), u + milliseconds(1009));
+  // Covered again before the retry: no raise, no second warning; the Unobscured that follows our
+  // own raise does not end the episode.
+  const RaisePolicy::Decision early = policy.covered(u + milliseconds(500));
+  EXPECT_FALSE(early.raise || early.warn);
+  policy.clear(u + milliseconds(600));
+  ASSERT_TRUE(policy.nextLook());
+  const RaisePolicy::Decision retry = policy.covered(u + milliseconds(1009));
+  EXPECT_TRUE(retry.raise);
+  EXPECT_FALSE(retry.warn);
+  EXPECT_EQ(*policy.nextLook(), u + milliseconds(2009));
+  // The look a second later finds nothing: the episode is over, and a later one warns again.
+  policy.clear(u + milliseconds(2009));
+  EXPECT_FALSE(policy.nextLook());
+  const auto v = u + milliseconds(3000);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(v + milliseconds(i)).raise) << i;
+  EXPECT_TRUE(policy.covered(v + milliseconds(10)).warn);
 }
 
 TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
