@@ -616,17 +616,28 @@ TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
   RecordingCallback callback;
   NativeUIController controller(&callback);
   ASSERT_TRUE(controller.showControlBar(0));
-  ASSERT_TRUE(
-      callback.waitForLine("XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display()));
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  // The thread ended by itself: the same monitor again starts a fresh one rather than report
+  // success for a bar that is not there.
+  ASSERT_TRUE(controller.showControlBar(0));
   EXPECT_TRUE(controller.hideControlBar());
   EXPECT_EQ(callback.count("shown"), 0);
   EXPECT_FALSE(controller.isVisible());
   using Kind = NativeUI::ShowingEvent::Kind;
+  using NativeUI::HiddenReason;
   const std::string line = "XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display();
-  EXPECT_EQ(callback.events(), (std::vector<testing_x::RecordedEvent>{
-                                   {Kind::Started, 1, NativeUI::HiddenReason::Hide, ""},
-                                   {Kind::Failed, 1, NativeUI::HiddenReason::Hide, line},
-                                   {Kind::Ended, 1, NativeUI::HiddenReason::Hide, ""}}));
+  EXPECT_EQ(callback.events(),
+            (std::vector<testing_x::RecordedEvent>{{Kind::Started, 1, HiddenReason::Hide, ""},
+                                                   {Kind::Failed, 1, HiddenReason::Hide, line},
+                                                   {Kind::Ended, 1, HiddenReason::Hide, ""},
+                                                   {Kind::Started, 2, HiddenReason::Hide, ""},
+                                                   {Kind::Failed, 2, HiddenReason::Hide, line},
+                                                   {Kind::Ended, 2, HiddenReason::Hide, ""}}));
+  int failures = 0;
+  for (const auto& report : callback.reports()) {
+    failures += report.text == line && report.type == NativeUI::LogType::Error;
+  }
+  EXPECT_EQ(failures, 2);
 }
 
 }  // namespace
