@@ -139,7 +139,8 @@ void NativeUIController::endLostConnection(LoopState& state) {
     failed.line = _failure.c_str();
     callback()->onShowingEvent(failed);
   }
-  if (!state.exitTriggered) {
+  // A showing that never reached the screen failed; it has nothing to report as hidden.
+  if (!state.exitTriggered && _shownInShowing) {
     _visible.store(false);
     reportHidden(HiddenReason::ConnectionLost);
   }

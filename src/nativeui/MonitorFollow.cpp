@@ -13,11 +13,14 @@
 namespace NativeUI {
 
 void NativeUIController::watchMonitor(LoopState& state) {
+  // On a dead connection Xlib's extension query reads a reply that never came: its answer,
+  // event base included, is whatever the memory held.
+  if (_connectionLost.load()) return;
   Display* display = _display.get();
   int eventBase = 0;
   int errorBase = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase)) return;
-  if (eventBase + RRNotify >= kEventTypes) return;
+  if (eventBase < LASTEvent || eventBase + RRNotify >= kEventTypes) return;
   XRRSelectInput(display, RootWindow(display, _monitorScreen),
                  RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
   state.handlers[eventBase + RRScreenChangeNotify] = &NativeUIController::onScreenChange;

@@ -141,8 +141,10 @@ void NativeUIController::startUIThread() {
       callback()->onShowingEvent(failed);
     }
     _visible.store(false);
-    reportEvent(ShowingEvent::Kind::Ended);
+    // Before the report: a caller that shows again on hearing Ended must find the thread ended,
+    // not running (its join still waits for this report to return).
     _threadEnded.store(true);
+    reportEvent(ShowingEvent::Kind::Ended);
   });
 }
 

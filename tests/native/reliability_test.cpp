@@ -5,7 +5,10 @@
 
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
+#include <fontconfig/fontconfig.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -85,6 +88,114 @@ TEST_F(ConnectionLoss, ServerDeathEndsTheShowingAndANewServerWorks) {
   ASSERT_TRUE(callback.waitFor("shown", 2));
   ASSERT_TRUE(controller->hideControlBar());
   controller.reset();  // before the new server goes away
+}
+
+// The server goes away while nothing is shown: the dead connection is only found by the next
+// show, which must still bring the bar up on the new server at the first attempt.
+TEST_F(ConnectionLoss, ServerGoneWhileIdleAndTheFirstShowOnANewServerWorks) {
+  ASSERT_TRUE(controller->hideControlBar());
+  server->stop();
+  auto next = XServer::start("xorg");
+  next->layoutSingle();
+  ScopedDisplay nextEnv(next->display());
+  callback.clear();
+  ASSERT_TRUE(controller->showControlBar(0));
+  ASSERT_TRUE(callback.waitFor("shown"));
+  EXPECT_TRUE(controller->isVisible());
+  ASSERT_TRUE(controller->hideControlBar());
+  for (const auto& report : callback.reports()) {
+    EXPECT_NE(report.type, NativeUI::LogType::Error) << report.text;
+  }
+  controller.reset();  // before the new server goes away
+}
+
+// Kills the controller's connection from inside the build, at the line that names the border
+// window, so that the rest of the build runs on a dead connection.
+class KillDuringBuild : public RecordingCallback {
+ public:
+  explicit KillDuringBuild(std::string display) : _display(std::move(display)) {}
+  void onLog(NativeUI::LogType type, const char* format, ...) override
+      __attribute__((format(printf, 3, 4))) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    RecordingCallback::onLog(type, "%s", text);
+    unsigned int border = 0;
+    if (_armed && sscanf(text, "Created border window: 0x%X", &border) == 1) {
+      _armed = false;
+      Display* killer = XOpenDisplay(_display.c_str());
+      XKillClient(killer, border);
+      XSync(killer, False);
+      XCloseDisplay(killer);
+    }
+  }
+
+ private:
+  std::string _display;
+  bool _armed = true;
+};
+
+// While it lives, fontconfig knows no font at all: a build then fails at its font, before its
+// loop.
+class NoFonts {
+ public:
+  NoFonts() : _saved(FcConfigReference(nullptr)) {
+    FcConfig* empty = FcConfigCreate();
+    FcConfigSetCurrent(empty);
+    FcConfigDestroy(empty);
+  }
+  ~NoFonts() {
+    FcConfigSetCurrent(_saved);
+    FcConfigDestroy(_saved);
+  }
+  NoFonts(const NoFonts&) = delete;
+  NoFonts& operator=(const NoFonts&) = delete;
+
+ private:
+  FcConfig* _saved;
+};
+
+using Kind = NativeUI::ShowingEvent::Kind;
+
+std::vector<testing_x::RecordedEvent> outcomes(const RecordingCallback& callback) {
+  std::vector<testing_x::RecordedEvent> out;
+  for (const auto& e : callback.events()) {
+    if (e.kind == Kind::Failed || e.kind == Kind::Shown || e.kind == Kind::Hidden) out.push_back(e);
+  }
+  return out;
+}
+
+// The connection dies in the middle of a build. Whether the build then reaches its loop (the
+// font opens) or fails before it (it does not), the showing fails with the loss as its reason,
+// reports neither shown nor hidden, and the next show reconnects. On the path that fails before
+// the loop, only the UI thread, which met the loss, can release the dead connection: on the
+// owner thread (next show, destructor) Xlib would have to take a lock that thread left held.
+TEST(ConnectionLossDuringBuild, TheShowingFailsWithTheLossAndTheNextShowReconnects) {
+  for (const bool fonts : {true, false}) {
+    SCOPED_TRACE(fonts ? "build reaches its loop" : "build fails at the font");
+    auto server = XServer::start("xorg");
+    server->layoutSingle();
+    ScopedDisplay env(server->display());
+    KillDuringBuild callback(server->display());
+    auto controller = std::make_unique<NativeUIController>(&callback);
+    {
+      std::unique_ptr<NoFonts> noFonts(fonts ? nullptr : new NoFonts);
+      ASSERT_TRUE(controller->showControlBar(0));
+      ASSERT_TRUE(callback.waitForEvent(Kind::Ended));
+    }
+    const std::string lost = "X connection lost: " + server->display();
+    EXPECT_EQ(outcomes(callback), (std::vector<testing_x::RecordedEvent>{
+                                      {Kind::Failed, 1, NativeUI::HiddenReason::Hide, lost}}));
+    EXPECT_EQ(callback.count("shown") + callback.count("hidden"), 0);
+
+    ASSERT_TRUE(controller->showControlBar(0));
+    ASSERT_TRUE(callback.waitFor("shown"));
+    ASSERT_TRUE(controller->hideControlBar());
+    EXPECT_EQ(callback.count("hidden"), 1);
+    controller.reset();
+  }
 }
 
 class TextFit : public ::testing::Test {
