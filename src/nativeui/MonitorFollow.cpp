@@ -21,8 +21,7 @@ void NativeUIController::watchMonitor(LoopState& state) {
   int errorBase = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase)) return;
   if (eventBase < LASTEvent || eventBase + RRNotify >= kEventTypes) return;
-  XRRSelectInput(display, RootWindow(display, _monitorScreen),
-                 RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
+  XRRSelectInput(display, monitorRoot(), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
   state.handlers[eventBase + RRScreenChangeNotify] = &NativeUIController::onScreenChange;
   state.handlers[eventBase + RRNotify] = &NativeUIController::onRandrNotify;
   // The layout may have changed between the owner's reading of the list and the selection above;
@@ -37,8 +36,17 @@ void NativeUIController::unwatchMonitor() {
   int eventBase = 0;
   int errorBase = 0;
   if (XRRQueryExtension(display, &eventBase, &errorBase)) {
-    XRRSelectInput(display, RootWindow(display, _monitorScreen), 0);
+    XRRSelectInput(display, monitorRoot(), 0);
   }
+}
+
+// The root of the X screen whose resources hold our CRTC. The list was read on a connection of
+// its own; should this one see fewer screens, the default screen is the only safe guess.
+Window NativeUIController::monitorRoot() const {
+  Display* display = _display.get();
+  const int screen =
+      _monitorScreen < ScreenCount(display) ? _monitorScreen : DefaultScreen(display);
+  return RootWindow(display, screen);
 }
 
 void NativeUIController::onScreenChange(const XEvent& event, LoopState& state) {
@@ -73,8 +81,7 @@ void NativeUIController::followMonitor(LoopState& state) {
 // take far longer than the indicator may lag behind.
 NativeUIController::CrtcState NativeUIController::readShownCrtc(MonitorInfo& geometry) {
   Display* display = _display.get();
-  ScreenResourcesPtr resources(
-      XRRGetScreenResourcesCurrent(display, RootWindow(display, _monitorScreen)));
+  ScreenResourcesPtr resources(XRRGetScreenResourcesCurrent(display, monitorRoot()));
   if (!resources) return CrtcState::Unknown;
   bool listed = false;
   for (int i = 0; i < resources->ncrtc; ++i) listed = listed || resources->crtcs[i] == _crtc;
@@ -104,7 +111,6 @@ void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
   const int32_t x = _barDragged ? clampBarX(_barX) : centredBarX();
   if (_barDragged) _barX = x;
   XMoveWindow(display, _controlBarWindow, x, barY());
-  XFlush(display);  // the user sees the move now, not at the next wait
   callback()->onLog(LogType::Log, "Monitor changed, x:%d, y:%d, width:%d, height:%d", _monitor.x,
                     _monitor.y, _monitor.width, _monitor.height);
   reportEvent(ShowingEvent::Kind::MonitorChanged);

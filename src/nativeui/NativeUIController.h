@@ -10,6 +10,12 @@
 // and closed only after the join, so the byte can never go to a descriptor that was closed and
 // reused. The UI thread only reads from it.
 //
+// While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp)
+// and keeps the indicator above other clients' windows (StayOnTop.cpp). The connection is
+// (re)opened on the owner thread at the start of a showing whenever none is usable: none could
+// be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
+// connection again, to release it.
+//
 // Start reading at showControlBar, then createWindows (the UI thread's entry point).
 #pragma once
 
@@ -139,6 +145,7 @@ class NativeUIController {
   enum class CrtcState { Driving, Gone, Unknown };
   void watchMonitor(LoopState& state);
   void unwatchMonitor();
+  Window monitorRoot() const;
   void onScreenChange(const XEvent& event, LoopState& state);
   void onRandrNotify(const XEvent& event, LoopState& state);
   void followMonitor(LoopState& state);

@@ -163,7 +163,6 @@ void NativeUIController::raiseIndicator() {
   Display* display = _display.get();
   XRaiseWindow(display, _borderWindow);
   XRaiseWindow(display, _controlBarWindow);
-  XFlush(display);
 }
 
 }  // namespace NativeUI
