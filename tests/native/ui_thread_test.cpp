@@ -576,38 +576,30 @@ TEST_F(UiThread, AClientRaisingOverTheBarInALoopMeetsTheRaiseLimitAndOneWarning)
 }
 
 TEST(RaisePolicy, TenRaisesInASecondThenOneWarningAndOneRaiseASecondUntilALookFindsNothing) {
-  using NativeUI::RaisePolicy;
   using std::chrono::milliseconds;
-  const RaisePolicy::Clock::time_point t{};
-  RaisePolicy policy;
+  const NativeUI::RaisePolicy::Clock::time_point t{};
+  NativeUI::RaisePolicy policy;
   // Spread over a second, the first raise has expired by the eleventh.
-  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(t + milliseconds(100 * i)).raise) << i;
-  EXPECT_TRUE(policy.covered(t + milliseconds(1000)).raise);
+  for (int i = 0; i <= 10; ++i) EXPECT_TRUE(policy.covered(t + milliseconds(100 * i)).raise) << i;
   EXPECT_FALSE(policy.nextLook());
-
   const auto u = t + milliseconds(5000);
-  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(u + milliseconds(i)).raise) << i;
-  const RaisePolicy::Decision eleventh = policy.covered(u + milliseconds(10));
-  EXPECT_FALSE(eleventh.raise);
-  EXPECT_TRUE(eleventh.warn);
-  ASSERT_TRUE(policy.nextLook());
-  EXPECT_EQ(*policy.nextLook(), u + milliseconds(1009));
-  // Covered again before the retry: no raise, no second warning; the Unobscured that follows our
-  // own raise does not end the episode.
-  const RaisePolicy::Decision early = policy.covered(u + milliseconds(500));
+  for (int i = 0; i < 10; ++i) policy.covered(u + milliseconds(i));
+  const auto eleventh = policy.covered(u + milliseconds(10));
+  EXPECT_TRUE(!eleventh.raise && eleventh.warn);
+  EXPECT_EQ(policy.nextLook(), u + milliseconds(1009));
+  // Covered before the retry: nothing, not even a second warning; the Unobscured after our own
+  // raise does not end the episode, and the retry raises.
+  const auto early = policy.covered(u + milliseconds(500));
   EXPECT_FALSE(early.raise || early.warn);
   policy.clear(u + milliseconds(600));
-  ASSERT_TRUE(policy.nextLook());
-  const RaisePolicy::Decision retry = policy.covered(u + milliseconds(1009));
-  EXPECT_TRUE(retry.raise);
-  EXPECT_FALSE(retry.warn);
-  EXPECT_EQ(*policy.nextLook(), u + milliseconds(2009));
-  // The look a second later finds nothing: the episode is over, and a later one warns again.
+  EXPECT_TRUE(policy.nextLook());
+  const auto retry = policy.covered(u + milliseconds(1009));
+  EXPECT_TRUE(retry.raise && !retry.warn);
+  // A look a second after the last raise finds nothing: the episode is over; a later one warns.
   policy.clear(u + milliseconds(2009));
   EXPECT_FALSE(policy.nextLook());
-  const auto v = u + milliseconds(3000);
-  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(v + milliseconds(i)).raise) << i;
-  EXPECT_TRUE(policy.covered(v + milliseconds(10)).warn);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(u + milliseconds(3000 + i)).raise);
+  EXPECT_TRUE(policy.covered(u + milliseconds(3010)).warn);
 }
 
 TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
