@@ -1,30 +1,26 @@
 // The UI thread's event loop. It sleeps in select() on the X connection and the exit pipe (at
-// most one second at a time), drains every queued X event through kEventHandlers, and ends when
-// the border window's DestroyNotify has been handled, whether our teardown or another client
-// destroyed it.
+// most one second at a time), drains every queued X event through the handler table, then acts
+// once on what the drain found (the shown monitor changed, another window covers the
+// indicator), and ends when the border window's DestroyNotify has been handled, whether our
+// teardown, a monitor that went away or another client destroyed it.
 #include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <iostream>
 
+#include "EventLoopState.h"
 #include "NativeUIController.h"
 #include "X11Utils.h"
 
 namespace NativeUI {
 
-struct NativeUIController::LoopState {
-  int connection = -1;
-  int pipeRead = -1;
-  int bound = 0;
-  bool dragging = false;
-  bool exitTriggered = false;
-};
-
 // Event types without an entry are taken from the queue and ignored.
-std::array<NativeUIController::EventHandler, LASTEvent> NativeUIController::makeEventHandlers() {
-  std::array<EventHandler, LASTEvent> handlers{};
+std::array<NativeUIController::EventHandler, NativeUIController::kEventTypes>
+NativeUIController::makeEventHandlers() {
+  std::array<EventHandler, kEventTypes> handlers{};
   handlers[ButtonPress] = &NativeUIController::onButtonPress;
   handlers[ButtonRelease] = &NativeUIController::onButtonRelease;
   handlers[MotionNotify] = &NativeUIController::onMotionNotify;
@@ -32,11 +28,12 @@ std::array<NativeUIController::EventHandler, LASTEvent> NativeUIController::make
   handlers[DestroyNotify] = &NativeUIController::onDestroyNotify;
   handlers[MapNotify] = &NativeUIController::onMapNotify;
   handlers[ReparentNotify] = &NativeUIController::onReparentNotify;
+  handlers[VisibilityNotify] = &NativeUIController::onVisibilityNotify;
   return handlers;
 }
 
-const std::array<NativeUIController::EventHandler, LASTEvent> NativeUIController::kEventHandlers =
-    NativeUIController::makeEventHandlers();
+const std::array<NativeUIController::EventHandler, NativeUIController::kEventTypes>
+    NativeUIController::kEventHandlers = NativeUIController::makeEventHandlers();
 
 bool NativeUIController::runNativeUIControllerThread() {
   LoopState state;
@@ -47,6 +44,9 @@ bool NativeUIController::runNativeUIControllerThread() {
                       XDisplayName(nullptr));
   }
   state.bound = std::max(state.connection, state.pipeRead) + 1;
+  state.handlers = kEventHandlers;
+  watchMonitor(state);
+  watchStacking(state);
 
   while (!state.exitTriggered) {
     if (waitForEvents(state) && _exitRequested.load() && _borderWindow != 0) tearDown();
@@ -55,8 +55,15 @@ bool NativeUIController::runNativeUIControllerThread() {
       endLostConnection(state);
       break;
     }
+    if (state.exitTriggered) break;
+    followMonitor(state);
+    keepOnTop(state);
   }
 
+  if (!_connectionLost.load()) {
+    unwatchMonitor();
+    unwatchStacking();
+  }
   _errorSuppressor.reset();
   _borderWindow = 0;
   _controlBarWindow = 0;
@@ -81,6 +88,14 @@ bool NativeUIController::waitForEvents(LoopState& state) {
   FD_SET(state.connection, &readSet);
   if (state.pipeRead != -1) FD_SET(state.pipeRead, &readSet);
   timeval timeout{1, 0};
+  // A covered indicator is looked at again at its retry time, which no event announces.
+  if (const auto look = nextLook(state)) {
+    const auto wait = std::max(*look - RaisePolicy::Clock::now(), RaisePolicy::Clock::duration{});
+    if (wait < std::chrono::seconds(1)) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
+      timeout = timeval{0, static_cast<suseconds_t>(us)};
+    }
+  }
   _uiTurn.unlock();  // the owner thread may list monitors while this one sleeps
   const int ready = select(state.bound, &readSet, nullptr, nullptr, &timeout);
   _uiTurn.lock();
@@ -101,8 +116,14 @@ void NativeUIController::drainEvents(LoopState& state) {
   while (XPending(display) != 0) {
     XEvent event;
     XNextEvent(display, &event);
-    if (event.type < 0 || event.type >= LASTEvent) continue;
-    if (const EventHandler handler = kEventHandlers[event.type]) (this->*handler)(event, state);
+    if (event.type < 0 || event.type >= kEventTypes) continue;
+    // Reported because we watch the root's children, not because of anything of ours: the
+    // table's handlers see exactly the events they always saw.
+    if (isTopLevelChange(event)) {
+      onTopLevelChange(event, state);
+      continue;
+    }
+    if (const EventHandler handler = state.handlers[event.type]) (this->*handler)(event, state);
   }
 }
 
@@ -120,11 +141,24 @@ void NativeUIController::endLostConnection(LoopState& state) {
     failed.line = _failure.c_str();
     callback()->onShowingEvent(failed);
   }
-  if (!state.exitTriggered) {
+  // A showing that never reached the screen failed; it has nothing to report as hidden.
+  if (!state.exitTriggered && _shownInShowing) {
     _visible.store(false);
     reportHidden(HiddenReason::ConnectionLost);
   }
   _exitRequested.store(false);
+}
+
+// The connection died during the build, which then failed before its loop could notice: what
+// ended the showing is the loss, not the step that tripped over it. The dead connection is
+// released here for the same reason as at the end of a loop.
+void NativeUIController::endBuildOnLostConnection() {
+  _failure.clear();
+  logBuildFailure("X connection lost: %s", XDisplayName(nullptr));
+  _errorSuppressor.reset();
+  _borderWindow = 0;  // went with the connection
+  _controlBarWindow = 0;
+  releaseLostConnection();
 }
 
 // Only the thread that met the I/O error may still call Xlib on the dead connection: it left the
@@ -188,12 +222,22 @@ void NativeUIController::moveBar(Window handle) {
   if (!XQueryPointer(_display.get(), _rootWindow, &root, &child, &px, &py, &wx, &wy, &mask)) {
     return;  // the pointer is on another screen
   }
-  int x = handle == childWindow(WindowOrder::RightDragHandle) ? px - _barWidth : px;
-  const int right = _monitor.x + _monitor.width;
+  const int x =
+      clampBarX(handle == childWindow(WindowOrder::RightDragHandle) ? px - _barWidth : px);
+  XMoveWindow(_display.get(), _controlBarWindow, x, barY());
+  _barX = x;
+  _barDragged = true;
+}
+
+// Within the monitor; a bar wider than the monitor keeps its left edge on the monitor's.
+int32_t NativeUIController::clampBarX(int32_t x) const {
+  const int32_t right = _monitor.x + _monitor.width;
   if (x + _barWidth > right) x = right - _barWidth;
   if (x < _monitor.x) x = _monitor.x;
-  XMoveWindow(_display.get(), _controlBarWindow, x, barY());
+  return x;
 }
+
+int32_t NativeUIController::currentBarX() const { return _barDragged ? _barX : centredBarX(); }
 
 void NativeUIController::onExpose(const XEvent& event, LoopState&) {
   auto order = _windowOrders.find(event.xexpose.window);

@@ -85,6 +85,7 @@ std::vector<MonitorDetails> MonitorLayout::getMonitorDetails(bool withOutputs) {
   for (size_t i = 0; i < list.size(); ++i) {
     list[i].geometry = _monitors[i];
     list[i].crtc = _crtcs[i];
+    list[i].screen = _screens[i];
   }
   if (!withOutputs || list.empty()) return list;
   XErrorSuppressor suppressor(_display.get());  // a CRTC or output may vanish meanwhile

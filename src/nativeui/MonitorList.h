@@ -26,11 +26,12 @@ struct MonitorInfo {
 };
 
 // One entry of the list with what identifies it on the server: the RandR id of its CRTC (valid
-// on every connection to that server), and, when asked for, the names of the outputs it drives
-// and whether one of them is its screen's primary output.
+// on every connection to that server) and the X screen whose resources hold it, and, when asked
+// for, the names of the outputs it drives and whether one of them is its screen's primary output.
 struct MonitorDetails {
   MonitorInfo geometry;
   unsigned long crtc = 0;  // RRCrtc
+  int screen = 0;
   std::vector<std::string> outputs;
   bool primary = false;
 };

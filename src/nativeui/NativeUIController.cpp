@@ -58,10 +58,29 @@ void NativeUIController::onConnectionLost(Display*, void* controller) {
   static_cast<NativeUIController*>(controller)->_connectionLost.store(true);
 }
 
-// Owner thread, no UI thread running. The UI thread that met the loss has already released the
-// dead connection and all that belonged to it.
-void NativeUIController::reconnectIfLost() {
-  if (_connectionLost.load()) connect();
+// Owner thread, no UI thread running. A controller without a usable connection gets a new one
+// here: none could be opened before (no server yet), or it was lost. A UI thread that met the
+// loss has released the dead connection already; a loss met here is released here, since only
+// the thread that met it may still call Xlib on that connection.
+void NativeUIController::ensureConnection() {
+  {
+    const XlibTurn turn(xlibTurns());
+    if (_display && !_connectionLost.load()) dropStaleEvents();
+    if (_display && _connectionLost.load()) releaseLostConnection();
+  }
+  if (!_display) connect();
+}
+
+// A connection that died while no showing used it (the server restarted, another client killed
+// us) would otherwise only be found by the next build, which it would then fail. Reading only,
+// never writing, so that a socket closed by the server cannot raise SIGPIPE in the host. Events
+// still queued here belong to windows of an earlier showing and would mean nothing to the next.
+void NativeUIController::dropStaleEvents() {
+  Display* display = _display.get();
+  while (!_connectionLost.load() && XEventsQueued(display, QueuedAfterReading) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+  }
 }
 
 void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
@@ -76,8 +95,7 @@ void NativeUIController::setScaleOverride(double scale) {
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
-  std::vector<MonitorInfo> monitors;
-  for (const MonitorDetails& entry : listMonitors(false)) monitors.push_back(entry.geometry);
+  const std::vector<MonitorDetails> monitors = listMonitors(false);
   if (monitorIndex >= monitors.size()) return false;
 
   if (_thread && _thread->joinable()) {
@@ -91,9 +109,11 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
     }
   }
 
-  reconnectIfLost();
+  ensureConnection();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
-  _monitor = monitors[monitorIndex];
+  _monitor = monitors[monitorIndex].geometry;
+  _crtc = monitors[monitorIndex].crtc;
+  _monitorScreen = monitors[monitorIndex].screen;
   callback()->onLog(LogType::Log, "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
                     "showControlBar", _monitor.x, _monitor.y, _monitor.width, _monitor.height);
   startUIThread();
@@ -119,7 +139,9 @@ void NativeUIController::startUIThread() {
     _failure.clear();
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
+    _barDragged = false;
     if (!createWindows()) {
+      if (_connectionLost.load()) endBuildOnLostConnection();
       ShowingEvent failed;
       failed.kind = ShowingEvent::Kind::Failed;
       failed.showing = _showing;
@@ -127,9 +149,11 @@ void NativeUIController::startUIThread() {
       callback()->onShowingEvent(failed);
     }
     _visible.store(false);
+    // Before the report: a caller that shows again on hearing Ended must find the thread ended,
+    // not running (its join still waits for this report to return).
+    _threadEnded.store(true);
     reportEvent(ShowingEvent::Kind::Ended);
     _uiTurn.unlock();
-    _threadEnded.store(true);
   });
 }
 

@@ -10,6 +10,12 @@
 // and closed only after the join, so the byte can never go to a descriptor that was closed and
 // reused. The UI thread only reads from it.
 //
+// While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp)
+// and keeps the indicator above other clients' windows (StayOnTop.cpp). The connection is
+// (re)opened on the owner thread at the start of a showing whenever none is usable: none could
+// be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
+// connection again, to release it.
+//
 // Start reading at showControlBar, then createWindows (the UI thread's entry point).
 #pragma once
 
@@ -21,12 +27,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
+#include "RaisePolicy.h"
 #include "X11Utils.h"
 #include "XConnection.h"
 #include "XHandles.h"
@@ -87,7 +95,8 @@ class NativeUIController {
   }
   void reportHidden(HiddenReason reason);
   void connect();
-  void reconnectIfLost();
+  void ensureConnection();
+  void dropStaleEvents();
   static void onConnectionLost(Display* display, void* controller);
   void startUIThread();
   void joinUIThread();
@@ -112,7 +121,9 @@ class NativeUIController {
   void destroyBarWindows();
 
   // The UI thread: the event loop (EventLoop.cpp). One handler per event type, see
-  // kEventHandlers.
+  // kEventHandlers. X event codes have 7 bits: the core events below LASTEvent, extension events
+  // above it.
+  static constexpr int kEventTypes = 128;
   struct LoopState;
   using EventHandler = void (NativeUIController::*)(const XEvent&, LoopState&);
   bool runNativeUIControllerThread();
@@ -120,6 +131,7 @@ class NativeUIController {
   void drainEvents(LoopState& state);
   void tearDown();
   void endLostConnection(LoopState& state);
+  void endBuildOnLostConnection();
   void releaseLostConnection();
   void onButtonPress(const XEvent& event, LoopState& state);
   void onButtonRelease(const XEvent& event, LoopState& state);
@@ -129,14 +141,45 @@ class NativeUIController {
   void onMapNotify(const XEvent& event, LoopState& state);
   void onReparentNotify(const XEvent& event, LoopState& state);
   void moveBar(Window handle);
+  int32_t clampBarX(int32_t x) const;
+  int32_t currentBarX() const;
   void markTopLevelFrame(Window window, Window parent);
   Window childWindow(WindowOrder order) const;
-  static const std::array<EventHandler, LASTEvent> kEventHandlers;
-  static std::array<EventHandler, LASTEvent> makeEventHandlers();
+  static const std::array<EventHandler, kEventTypes> kEventHandlers;
+  static std::array<EventHandler, kEventTypes> makeEventHandlers();
+
+  // The UI thread: following the shown monitor through RandR (MonitorFollow.cpp).
+  enum class CrtcState { Driving, Gone, Unknown };
+  void watchMonitor(LoopState& state);
+  void unwatchMonitor();
+  Window monitorRoot() const;
+  void onScreenChange(const XEvent& event, LoopState& state);
+  void onRandrNotify(const XEvent& event, LoopState& state);
+  void followMonitor(LoopState& state);
+  CrtcState readShownCrtc(MonitorInfo& geometry);
+  void moveToMonitor(const MonitorInfo& geometry);
+  void monitorDisconnected();
+
+  // The UI thread: staying above other clients' windows (StayOnTop.cpp).
+  void watchStacking(LoopState& state);
+  void unwatchStacking();
+  bool isTopLevelChange(const XEvent& event) const;
+  void onTopLevelChange(const XEvent& event, LoopState& state);
+  void onVisibilityNotify(const XEvent& event, LoopState& state);
+  void keepOnTop(LoopState& state);
+  std::optional<RaisePolicy::Clock::time_point> nextLook(const LoopState& state) const;
+  bool indicatorCovered();
+  bool coversFrame(const XRectangle& area) const;
+  bool coversBar(const XRectangle& area) const;
+  void raiseIndicator();
 
   int32_t _monitorIndex = -1;
   Window _borderWindow = 0;
   MonitorInfo _monitor;
+  // The RandR CRTC that drives _monitor and the X screen it belongs to; written with _monitor,
+  // before the UI thread starts.
+  unsigned long _crtc = 0;
+  int _monitorScreen = 0;
   DisplayPtr _display;
   std::unique_ptr<std::thread> _thread;
   std::atomic<bool> _exitRequested{false};
@@ -185,6 +228,10 @@ class NativeUIController {
   // one Xft applies on this connection).
   double _scale = 1;
   double _fontDpi = 0;
+  // UI thread: where a drag left the bar, once it was dragged in this showing; a monitor change
+  // keeps that x where it still fits.
+  int32_t _barX = 0;
+  bool _barDragged = false;
 };
 
 }  // namespace NativeUI

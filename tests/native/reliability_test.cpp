@@ -5,7 +5,10 @@
 
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
+#include <fontconfig/fontconfig.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -71,20 +74,110 @@ TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
   EXPECT_EQ(callback.count("hidden"), 2);
 }
 
-TEST_F(ConnectionLoss, ServerDeathEndsTheShowingAndANewServerWorks) {
+// The second server then goes away while nothing is shown: its dead connection is only found by
+// the next show, which must still bring the bar up on a third server at the first attempt.
+TEST_F(ConnectionLoss, ServerDeathEndsTheShowingAndANewServerWorksAlsoAfterAnIdleDeath) {
   server->stop();
   ASSERT_TRUE(callback.waitFor("hidden"));
   EXPECT_TRUE(callback.waitForLine("runNativeUIControllerThread: Completed"));
   EXPECT_FALSE(controller->isVisible());
   EXPECT_TRUE(controller->hideControlBar());
 
-  auto next = XServer::start("xorg");
-  next->layoutSingle();
-  ScopedDisplay nextEnv(next->display());
-  ASSERT_TRUE(controller->showControlBar(0));
-  ASSERT_TRUE(callback.waitFor("shown", 2));
-  ASSERT_TRUE(controller->hideControlBar());
-  controller.reset();  // before the new server goes away
+  for (int shown = 2; shown <= 3; ++shown) {
+    auto next = XServer::start("xorg");
+    next->layoutSingle();
+    ScopedDisplay nextEnv(next->display());
+    const size_t before = callback.reports().size();
+    ASSERT_TRUE(controller->showControlBar(0));
+    ASSERT_TRUE(callback.waitFor("shown", shown));
+    ASSERT_TRUE(controller->hideControlBar());
+    const auto reports = callback.reports();
+    for (size_t i = before; i < reports.size(); ++i) {
+      EXPECT_NE(reports[i].type, NativeUI::LogType::Error) << reports[i].text;
+    }
+  }
+  controller.reset();
+}
+
+// Kills the controller's connection from inside the build, at the line that names the border
+// window, so that the rest of the build runs on a dead connection.
+class KillDuringBuild : public RecordingCallback {
+ public:
+  explicit KillDuringBuild(std::string display) : _display(std::move(display)) {}
+  void onLog(NativeUI::LogType type, const char* format, ...) override
+      __attribute__((format(printf, 3, 4))) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    RecordingCallback::onLog(type, "%s", text);
+    unsigned int border = 0;
+    if (_armed && sscanf(text, "Created border window: 0x%X", &border) == 1) {
+      _armed = false;
+      Display* killer = XOpenDisplay(_display.c_str());
+      XKillClient(killer, border);
+      XSync(killer, False);
+      XCloseDisplay(killer);
+    }
+  }
+
+ private:
+  std::string _display;
+  bool _armed = true;
+};
+
+// While it lives, fontconfig knows no font at all: a build then fails at its font, before its
+// loop.
+class NoFonts {
+ public:
+  NoFonts() : _saved(FcConfigReference(nullptr)) {
+    FcConfig* empty = FcConfigCreate();
+    FcConfigSetCurrent(empty);
+    FcConfigDestroy(empty);
+  }
+  ~NoFonts() {
+    FcConfigSetCurrent(_saved);
+    FcConfigDestroy(_saved);
+  }
+  NoFonts(const NoFonts&) = delete;
+  NoFonts& operator=(const NoFonts&) = delete;
+
+ private:
+  FcConfig* _saved;
+};
+
+// The connection dies in the middle of a build. Whether the build then reaches its loop (the
+// font opens) or fails before it (it does not), the showing fails with the loss as its reason,
+// reports neither shown nor hidden, and the next show reconnects. On the path that fails before
+// the loop, only the UI thread, which met the loss, can release the dead connection: on the
+// owner thread (next show, destructor) Xlib would have to take a lock that thread left held.
+TEST(ConnectionLossDuringBuild, TheShowingFailsWithTheLossAndTheNextShowReconnects) {
+  using Kind = NativeUI::ShowingEvent::Kind;
+  for (const bool fonts : {true, false}) {
+    SCOPED_TRACE(fonts ? "build reaches its loop" : "build fails at the font");
+    auto server = XServer::start("xorg");
+    server->layoutSingle();
+    ScopedDisplay env(server->display());
+    KillDuringBuild callback(server->display());
+    auto controller = std::make_unique<NativeUIController>(&callback);
+    {
+      std::unique_ptr<NoFonts> noFonts(fonts ? nullptr : new NoFonts);
+      ASSERT_TRUE(controller->showControlBar(0));
+      ASSERT_TRUE(callback.waitForEvent(Kind::Ended));
+    }
+    const std::string lost = "X connection lost: " + server->display();
+    const auto events = callback.events();
+    EXPECT_EQ(events[events.size() - 2],
+              (testing_x::RecordedEvent{Kind::Failed, 1, NativeUI::HiddenReason::Hide, lost}));
+    EXPECT_EQ(callback.count("shown") + callback.count("hidden"), 0);
+
+    ASSERT_TRUE(controller->showControlBar(0));
+    ASSERT_TRUE(callback.waitFor("shown"));
+    ASSERT_TRUE(controller->hideControlBar());
+    EXPECT_EQ(callback.count("hidden"), 1);
+    controller.reset();
+  }
 }
 
 class TextFit : public ::testing::Test {

@@ -7,11 +7,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "NativeUIController.h"
+#include "RaisePolicy.h"
 #include "support/Probe.h"
 #include "support/RecordingCallback.h"
 #include "support/XServer.h"
@@ -86,6 +90,53 @@ class UiThread : public ::testing::Test {
             std::to_string(button));
   }
   int barX() { return geometryOf(bar).x; }
+  // Whether the border window's bounding shape holds this point (window coordinates).
+  bool inFrame(int x, int y) {
+    Region shape = XCreateRegion();
+    for (const Geometry& r : probe->boundingShape(border)) {
+      XRectangle rect{static_cast<short>(r.x), static_cast<short>(r.y),
+                      static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)};
+      XUnionRectWithRegion(&rect, shape, shape);
+    }
+    const bool in = XPointInRegion(shape, x, y);
+    XDestroyRegion(shape);
+    return in;
+  }
+  // Another client's override-redirect window over that rectangle, mapped on top.
+  Window cover(const Geometry& g) {
+    XSetWindowAttributes a{};
+    a.override_redirect = True;
+    a.background_pixel = 0x0000FF;
+    const Window w = XCreateWindow(probe->display(), probe->root(), g.x, g.y, g.width, g.height, 0,
+                                   CopyFromParent, InputOutput, CopyFromParent,
+                                   CWOverrideRedirect | CWBackPixel, &a);
+    XMapRaised(probe->display(), w);
+    XSync(probe->display(), False);
+    return w;
+  }
+  // Whether `upper` lies above `lower` in the root's stacking order (bottom to top).
+  bool above(Window upper, Window lower) {
+    Window root = 0;
+    Window parent = 0;
+    Window* windows = nullptr;
+    unsigned int n = 0;
+    XQueryTree(probe->display(), probe->root(), &root, &parent, &windows, &n);
+    const std::vector<Window> stack(windows, windows + n);
+    XFree(windows);
+    const auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w); };
+    return at(upper) != stack.end() && at(lower) != stack.end() && at(upper) > at(lower);
+  }
+  int warnings(const std::string& text) {
+    int n = 0;
+    for (const auto& r : callback.reports())
+      n += r.type == NativeUI::LogType::Warn && r.text == text;
+    return n;
+  }
+  int linesStartingWith(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : callback.lines()) n += line.rfind(prefix, 0) == 0;
+    return n;
+  }
 
   std::unique_ptr<XServer> server;
   std::unique_ptr<ScopedDisplay> env;
@@ -115,6 +166,8 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
   EXPECT_EQ(reports[reports.size() - 2].text,
             "Window created and visible: " + std::to_string(static_cast<int>(border)));
 
+  // The Shown event follows the shown report; it belongs to the show, not to the hide below.
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Shown));
   callback.clear();
   ASSERT_TRUE(controller->hideControlBar());
   EXPECT_FALSE(controller->isVisible());
@@ -140,20 +193,13 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
 TEST_F(UiThread, BorderFramesTheChosenMonitorAndTheBarSitsAtItsTopCentre) {
   showAndWait(1);
   EXPECT_EQ(geometryOf(border), (Geometry{1920, 0, 1280, 1024}));
-  Region shape = XCreateRegion();
-  for (const Geometry& r : probe->boundingShape(border)) {
-    XRectangle rect{static_cast<short>(r.x), static_cast<short>(r.y),
-                    static_cast<unsigned short>(r.width), static_cast<unsigned short>(r.height)};
-    XUnionRectWithRegion(&rect, shape, shape);
-  }
   for (auto [x, y] :
        {std::pair{0, 0}, {5, 500}, {1274, 500}, {1279, 1023}, {640, 1018}, {640, 5}}) {
-    EXPECT_TRUE(XPointInRegion(shape, x, y)) << x << "," << y;
+    EXPECT_TRUE(inFrame(x, y)) << x << "," << y;
   }
   for (auto [x, y] : {std::pair{6, 6}, {640, 512}, {1273, 1017}, {640, 6}}) {
-    EXPECT_FALSE(XPointInRegion(shape, x, y)) << x << "," << y;
+    EXPECT_FALSE(inFrame(x, y)) << x << "," << y;
   }
-  XDestroyRegion(shape);
 
   const Geometry barGeometry = geometryOf(bar);
   EXPECT_EQ(barGeometry.height, 25u);
@@ -498,23 +544,203 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
   expectTextsInside(8);
 }
 
+// Another monitor moves, then ours takes a smaller mode: only our change moves the indicator,
+// and it moves all of it, shape and pixels included, without a hidden or shown report.
+TEST_F(UiThread, FrameAndBarFollowAModeChangeOfTheShownMonitorOnly) {
+  showAndWait(0);
+  const int width = static_cast<int>(geometryOf(bar).width);
+  server->run("xrandr --output DUMMY1 --pos 1920x100");
+  server->run("xrandr --output DUMMY0 --mode 1280x1024");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:0, y:0, width:1280, height:1024"));
+  // Handled in order: the other monitor's change, made first, moved nothing.
+  EXPECT_EQ(linesStartingWith("Monitor changed"), 1);
+  // The change's event follows its line.
+  ASSERT_TRUE(waitUntil([&] { return !callback.monitorChanges().empty(); }));
+  EXPECT_EQ(callback.monitorChanges(), (std::vector<testing_x::ChangedTo>{{0, 0, 1280, 1024}}));
+
+  EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1280, 1024}));
+  for (auto [x, y] : {std::pair{1274, 500}, {1279, 1023}, {640, 1018}}) {
+    EXPECT_TRUE(inFrame(x, y)) << x << "," << y;
+  }
+  EXPECT_FALSE(inFrame(1273, 500));
+  EXPECT_EQ(geometryOf(bar),
+            (Geometry{640 - width / 2, kWorkAreaTop, static_cast<unsigned>(width), 25u}));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(1277, 500) == kFrameGreen; }));
+  EXPECT_EQ(probe->screenPixel(640, 1021), kFrameGreen);
+  EXPECT_NE(probe->screenPixel(1917, 500), kFrameGreen);  // where the right edge was
+  EXPECT_TRUE(controller->isVisible());
+  EXPECT_EQ(callback.count("shown"), 1);
+  EXPECT_EQ(callback.count("hidden"), 0);
+}
+
+// A portrait mode swaps width and height like a rotation; a dragged bar keeps its x where it
+// still fits and is clamped where it does not; a new position moves everything.
+TEST_F(UiThread, ADraggedBarKeepsItsXThroughPortraitAndMovesWithItsMonitor) {
+  showAndWait(1);
+  const int width = static_cast<int>(geometryOf(bar).width);
+  drag(barX() + 9, 2020, kWorkAreaTop + 12);
+  ASSERT_TRUE(waitUntil([&] { return barX() == 2020; })) << barX();
+  ASSERT_TRUE(waitUntil([&] { return probe->pointerIsFree(); }));
+
+  server->run(
+      "xrandr --newmode 1024x1280_t 85.00 1024 1072 1176 1328 1280 1283 1293 1320 "
+      "-hsync +vsync");
+  server->run("xrandr --addmode DUMMY1 1024x1280_t");
+  server->run("xrandr --output DUMMY1 --mode 1024x1280_t");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:1920, y:0, width:1024, height:1280"));
+  EXPECT_EQ(geometryOf(border), (Geometry{1920, 0, 1024, 1280}));
+  EXPECT_EQ(geometryOf(bar).x, 2020);
+  EXPECT_TRUE(inFrame(1021, 1277));
+  EXPECT_FALSE(inFrame(1017, 1273));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(1920 + 1021, 1200) == kFrameGreen; }));
+
+  server->run("xrandr --output DUMMY1 --pos 2300x200");
+  ASSERT_TRUE(callback.waitForLine("Monitor changed, x:2300, y:200, width:1024, height:1280"));
+  EXPECT_EQ(geometryOf(border), (Geometry{2300, 200, 1024, 1280}));
+  EXPECT_EQ(geometryOf(bar),
+            (Geometry{2300, 200 + kWorkAreaTop, static_cast<unsigned>(width), 25u}));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(2302, 1000) == kFrameGreen; }));
+  ASSERT_TRUE(waitUntil([&] { return callback.monitorChanges().size() >= 2; }));
+  EXPECT_EQ(callback.monitorChanges(),
+            (std::vector<testing_x::ChangedTo>{{1920, 0, 1024, 1280}, {2300, 200, 1024, 1280}}));
+  EXPECT_EQ(callback.count("shown"), 1);
+  EXPECT_EQ(callback.count("hidden"), 0);
+}
+
+// Switched off while shown: a warning first, then the indicator goes as after a hide, with its
+// own reason, and the next show works on the list as it is now.
+TEST_F(UiThread, SwitchingTheShownOutputOffTakesTheIndicatorDown) {
+  showAndWait(1);
+  server->run("xrandr --output DUMMY1 --off");
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  const std::string warning = "Shared monitor disconnected: " + server->display();
+  std::vector<std::string> seen;
+  for (const auto& r : callback.reports()) {
+    if (r.kind != "log") seen.push_back(r.kind);
+    if (r.kind == "log" && r.type == NativeUI::LogType::Warn) seen.push_back(r.text);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"shown", warning, "hidden"}));
+  const auto events = callback.events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[events.size() - 2].kind, NativeUI::ShowingEvent::Kind::Hidden);
+  EXPECT_EQ(events[events.size() - 2].reason, NativeUI::HiddenReason::MonitorDisconnected);
+  EXPECT_FALSE(controller->isVisible());
+  EXPECT_FALSE(probe->exists(border));
+  EXPECT_FALSE(probe->exists(bar));
+  for (Window c : children) EXPECT_FALSE(probe->exists(c));
+  EXPECT_EQ(linesStartingWith("Monitor changed"), 0);
+
+  EXPECT_FALSE(controller->showControlBar(1));  // the list has one monitor now
+  showAndWait(0, 1);
+  EXPECT_TRUE(controller->isVisible());
+  EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1920, 1080}));
+}
+
+// A window of another client mapped and raised over the bar, then one over the frame's left
+// edge: the indicator comes back on top of each, bar above frame, and the screen shows it again.
+TEST_F(UiThread, WindowsRaisedOverTheBarOrTheFrameAreCoveredAgain) {
+  showAndWait(0);
+  const Window overBar = cover(geometryOf(bar));
+  XRaiseWindow(probe->display(), overBar);
+  XSync(probe->display(), False);
+  EXPECT_TRUE(waitUntil([&] { return above(bar, border) && above(border, overBar); }));
+  const Geometry stop = child(WindowOrder::StopIcon);
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(stop.x + 12, stop.y + 12) == kWhite; }));
+
+  const Window overFrame = cover(Geometry{0, 400, 200, 100});
+  EXPECT_TRUE(waitUntil([&] { return above(bar, border) && above(border, overFrame); }));
+  EXPECT_TRUE(waitUntil([&] { return probe->screenPixel(2, 450) == kFrameGreen; }));
+  EXPECT_EQ(warnings("Another window keeps covering the indicator"), 0);
+  EXPECT_TRUE(controller->isVisible());
+}
+
+// Another always-on-top client raising its window over the bar for two seconds: the indicator
+// answers at most ten times within a second, then once a second, and says so once.
+TEST_F(UiThread, AClientRaisingOverTheBarInALoopMeetsTheRaiseLimitAndOneWarning) {
+  showAndWait(0);
+  const Window overBar = cover(geometryOf(bar));
+  Display* d = probe->display();
+  XSelectInput(d, bar, StructureNotifyMask);  // each raise of the bar is a ConfigureNotify
+  XSync(d, False);
+  const auto start = std::chrono::steady_clock::now();
+  std::thread raiser([&] {
+    Display* r = XOpenDisplay(server->display().c_str());
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+      XRaiseWindow(r, overBar);
+      XSync(r, False);
+    }
+    XCloseDisplay(r);
+  });
+  raiser.join();
+  ASSERT_TRUE(waitUntil([&] { return above(bar, overBar); }));  // the once-a-second retry
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  XSync(d, False);
+  int raises = 0;
+  XEvent event;
+  while (XCheckTypedWindowEvent(d, bar, ConfigureNotify, &event)) ++raises;
+  EXPECT_GE(raises, 10);
+  EXPECT_LE(raises, 10 + static_cast<int>(std::ceil(seconds)) + 1) << seconds << " s";
+  EXPECT_EQ(warnings("Another window keeps covering the indicator"), 1);
+  ASSERT_TRUE(controller->hideControlBar());
+  EXPECT_EQ(callback.count("hidden"), 1);
+}
+
+TEST(RaisePolicy, TenRaisesInASecondThenOneWarningAndOneRaiseASecondUntilALookFindsNothing) {
+  using std::chrono::milliseconds;
+  const NativeUI::RaisePolicy::Clock::time_point t{};
+  NativeUI::RaisePolicy policy;
+  // Spread over a second, the first raise has expired by the eleventh.
+  for (int i = 0; i <= 10; ++i) EXPECT_TRUE(policy.covered(t + milliseconds(100 * i)).raise) << i;
+  EXPECT_FALSE(policy.nextLook());
+  const auto u = t + milliseconds(5000);
+  for (int i = 0; i < 10; ++i) policy.covered(u + milliseconds(i));
+  const auto eleventh = policy.covered(u + milliseconds(10));
+  EXPECT_TRUE(!eleventh.raise && eleventh.warn);
+  EXPECT_EQ(policy.nextLook(), u + milliseconds(1009));
+  // Covered before the retry: nothing, not even a second warning; the Unobscured after our own
+  // raise does not end the episode, and the retry raises.
+  const auto early = policy.covered(u + milliseconds(500));
+  EXPECT_FALSE(early.raise || early.warn);
+  policy.clear(u + milliseconds(600));
+  EXPECT_TRUE(policy.nextLook());
+  const auto retry = policy.covered(u + milliseconds(1009));
+  EXPECT_TRUE(retry.raise && !retry.warn);
+  // A look a second after the last raise finds nothing: the episode is over; a later one warns.
+  policy.clear(u + milliseconds(2009));
+  EXPECT_FALSE(policy.nextLook());
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(policy.covered(u + milliseconds(3000 + i)).raise);
+  EXPECT_TRUE(policy.covered(u + milliseconds(3010)).warn);
+}
+
 TEST(UiThreadWithoutArgbVisual, BuildFailsWithAClearLineAndNothingCrashes) {
   auto server = XServer::start("xvfb-nocomposite", {"1280x1024x24"});
   ScopedDisplay env(server->display());
   RecordingCallback callback;
   NativeUIController controller(&callback);
   ASSERT_TRUE(controller.showControlBar(0));
-  ASSERT_TRUE(
-      callback.waitForLine("XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display()));
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  // The thread ended by itself: the same monitor again starts a fresh one rather than report
+  // success for a bar that is not there.
+  ASSERT_TRUE(controller.showControlBar(0));
   EXPECT_TRUE(controller.hideControlBar());
   EXPECT_EQ(callback.count("shown"), 0);
   EXPECT_FALSE(controller.isVisible());
   using Kind = NativeUI::ShowingEvent::Kind;
+  using NativeUI::HiddenReason;
   const std::string line = "XMatchVisualInfo(): No 32-bit TrueColor visual: " + server->display();
-  EXPECT_EQ(callback.events(), (std::vector<testing_x::RecordedEvent>{
-                                   {Kind::Started, 1, NativeUI::HiddenReason::Hide, ""},
-                                   {Kind::Failed, 1, NativeUI::HiddenReason::Hide, line},
-                                   {Kind::Ended, 1, NativeUI::HiddenReason::Hide, ""}}));
+  EXPECT_EQ(callback.events(),
+            (std::vector<testing_x::RecordedEvent>{{Kind::Started, 1, HiddenReason::Hide, ""},
+                                                   {Kind::Failed, 1, HiddenReason::Hide, line},
+                                                   {Kind::Ended, 1, HiddenReason::Hide, ""},
+                                                   {Kind::Started, 2, HiddenReason::Hide, ""},
+                                                   {Kind::Failed, 2, HiddenReason::Hide, line},
+                                                   {Kind::Ended, 2, HiddenReason::Hide, ""}}));
+  int failures = 0;
+  for (const auto& report : callback.reports()) {
+    failures += report.text == line && report.type == NativeUI::LogType::Error;
+  }
+  EXPECT_EQ(failures, 2);
 }
 
 }  // namespace

@@ -40,6 +40,18 @@ inline std::ostream& operator<<(std::ostream& out, const RecordedEvent& e) {
              << static_cast<int>(e.reason) << ", line '" << e.line << "'}";
 }
 
+// The geometry a MonitorChanged event carried.
+struct ChangedTo {
+  int32_t x, y, width, height;
+  bool operator==(const ChangedTo& o) const {
+    return x == o.x && y == o.y && width == o.width && height == o.height;
+  }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const ChangedTo& c) {
+  return out << c.x << "," << c.y << " " << c.width << "x" << c.height;
+}
+
 class RecordingCallback : public NativeUI::NativeUIControllerCallback {
  public:
   // Kept apart from reports(): the tests of the classic reports see them exactly as before.
@@ -47,8 +59,15 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
     {
       std::lock_guard<std::mutex> lock(_mutex);
       _events.push_back({event.kind, event.showing, event.reason, event.line});
+      if (event.kind == NativeUI::ShowingEvent::Kind::MonitorChanged) {
+        _changes.push_back({event.x, event.y, event.width, event.height});
+      }
     }
     _changed.notify_all();
+  }
+  std::vector<ChangedTo> monitorChanges() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _changes;
   }
   std::vector<RecordedEvent> events() const {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -112,6 +131,7 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
     std::lock_guard<std::mutex> lock(_mutex);
     _reports.clear();
     _events.clear();
+    _changes.clear();
   }
   // Waits until `kind` has been reported at least n times; false on timeout.
   bool waitFor(const std::string& kind, int n = 1,
@@ -148,6 +168,7 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
   std::condition_variable _changed;
   std::vector<Report> _reports;
   std::vector<RecordedEvent> _events;
+  std::vector<ChangedTo> _changes;
 };
 
 }  // namespace testing_x
