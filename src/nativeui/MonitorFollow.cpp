@@ -111,6 +111,9 @@ void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
   const int32_t x = _barDragged ? clampBarX(_barX) : centredBarX();
   if (_barDragged) _barX = x;
   XMoveWindow(display, _controlBarWindow, x, barY());
+  // Announced only once the server holds the new geometry: a listener that looks at the windows
+  // on hearing of the change must find them moved, not the requests still in our buffer.
+  XSync(display, False);
   callback()->onLog(LogType::Log, "Monitor changed, x:%d, y:%d, width:%d, height:%d", _monitor.x,
                     _monitor.y, _monitor.width, _monitor.height);
   reportEvent(ShowingEvent::Kind::MonitorChanged);
