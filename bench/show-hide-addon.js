@@ -8,6 +8,9 @@
 //
 // Messages in: { warm: n }, { round: cycles, gap: ms }, { idle: seconds }; each is answered
 // once done: { warm: true }, { show: [ms...], hide: [ms...] }, { idle: cpu ms per second }.
+// With BENCH_MARKS=file, the monotonic times (ns) of every timed cycle's show call, shown report,
+// hide call and hide return are written there at the end, for bench/trace/breakdown.js.
+const fs = require('node:fs');
 const path = require('node:path');
 
 const { NativeUIWrapper } = require(path.join(__dirname, '..', 'build', 'Release',
@@ -29,6 +32,7 @@ ui.registerLogCallback((level, text) => {
   if (level === 'error' && errors.length < 20) errors.push(text);
 });
 
+const marks = process.env.BENCH_MARKS ? [] : null;
 const ms = (ns) => Number(ns) / 1e6;
 const sleep = (milliseconds) => new Promise((resolve) => setTimeout(resolve, milliseconds));
 
@@ -50,9 +54,10 @@ async function cycle(gap) {
   const waitHidden = hidden();
   const t1 = process.hrtime.bigint();
   ui.hideControlBar();
-  const hide = ms(process.hrtime.bigint() - t1);
+  const t2 = process.hrtime.bigint();
+  const hide = ms(t2 - t1);
   await waitHidden;
-  return { show, hide };
+  return { show, hide, marks: [t0, shownAt, t1, t2].map(String) };
 }
 
 async function idle(seconds) {
@@ -84,6 +89,7 @@ process.on('message', async (message) => {
       const sample = await cycle(message.gap);
       show.push(sample.show);
       hide.push(sample.hide);
+      if (marks) marks.push(sample.marks);
     }
     answer = { show, hide };
   } else if (message.idle !== undefined) {
@@ -92,4 +98,7 @@ process.on('message', async (message) => {
   answer.errors = errors;
   process.send(answer);
 });
-process.on('disconnect', () => process.exit(0));
+process.on('disconnect', () => {
+  if (marks) fs.writeFileSync(process.env.BENCH_MARKS, JSON.stringify(marks));
+  process.exit(0);
+});
