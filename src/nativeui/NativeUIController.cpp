@@ -78,9 +78,10 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
 
   if (_thread && _thread->joinable()) {
     if (static_cast<int64_t>(monitorIndex) == _monitorIndex) {
-      if (!_threadEnded.load()) return true;
-      // The thread ended by itself (a failed build, or someone else destroyed the border
-      // window): saying "already shown" would report success for a bar that is not there.
+      if (!_threadEnded.load() && !_endingByItself.load()) return true;
+      // The thread ended, or reported that it ends, by itself (a failed build, a lost
+      // connection, or someone else destroyed the border window): saying "already shown" would
+      // report success for a bar that is not there.
       joinUIThread();
     } else {
       hideControlBar();
@@ -106,6 +107,7 @@ void NativeUIController::startUIThread() {
   }
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _threadEnded.store(false);
+  _endingByItself.store(false);
   ++_showing;
   reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {

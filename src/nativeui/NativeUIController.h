@@ -74,6 +74,7 @@ class NativeUIController {
   // carries.
   template <typename... Args>
   void logBuildFailure(const char* format, Args... args) {
+    _endingByItself.store(true);
     callback()->onLog(LogType::Error, format, args...);
     if (!_failure.empty()) return;
     char text[1024];
@@ -150,6 +151,9 @@ class NativeUIController {
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
   std::atomic<bool> _threadEnded{false};
+  // Set by the UI thread before it reports that it ends by itself, so that a show made in
+  // answer to that report starts afresh instead of finding a thread that has not quite ended.
+  std::atomic<bool> _endingByItself{false};
   // Set by Xlib's I/O error exit handler (on the UI thread) when the server closed the
   // connection; the connection is then unusable and is replaced at the next showing.
   std::atomic<bool> _connectionLost{false};
