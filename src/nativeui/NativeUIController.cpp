@@ -69,11 +69,10 @@ bool NativeUIController::isVisible() const { return _visible.load(); }
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
-  std::vector<MonitorInfo> monitors;
-  {
-    MonitorLayout layout;
-    monitors = layout.getMonitorList();
-  }
+  // The server that closed our connection may not have closed the layout's yet: its list is
+  // no sign that the server is still there.
+  if (_connectionLost.load()) _monitorLayout.forget();
+  const std::vector<MonitorInfo> monitors = _monitorLayout.getMonitorList();
   if (monitorIndex >= monitors.size()) return false;
 
   if (_thread && _thread->joinable()) {

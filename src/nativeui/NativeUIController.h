@@ -171,6 +171,10 @@ class NativeUIController {
   bool _shownInShowing = false;
   HiddenReason _teardownReason = HiddenReason::Hide;
   std::string _failure;
+  // Owner thread only. Kept for the life of the controller: its connection and its RandR
+  // events keep the list valid between showings, so a show needs no new connection and no
+  // CRTC queries unless the layout changed.
+  MonitorLayout _monitorLayout;
 };
 
 }  // namespace NativeUI
