@@ -125,19 +125,16 @@ bool NativeUIController::initControlBar() {
                     XDisplayName(nullptr));
     return false;
   }
-  XSync(display, False);
+  // No XSync between these: nothing here waits for the server, and an error the server reports
+  // for one of them is read with the loop's events and reaches the suppressor all the same.
   callback()->onLog(LogType::Log, "Created control bar window: 0x%08lX", _controlBarWindow);
   setAlwaysOnTop(display, _controlBarWindow, _rootWindow);
-  XSync(display, False);
   setZELNativeUIWindowType(display, _controlBarWindow);
-  XSync(display, False);
   if (!initFont()) {
     logBuildFailure("initFont(): Font init failed: %s", XDisplayName(nullptr));
     return false;
   }
-  XSync(display, False);
   XSelectInput(display, _controlBarWindow, kBarEventMask);
-  XSync(display, False);
 
   int32_t total = 0;
   createChildObjects(total);
