@@ -33,8 +33,10 @@
 namespace NativeUI {
 
 // Installs a process-wide X error handler that prints each error and ignores it, for the life of
-// the object; the previous handler comes back in the destructor. Flushes and syncs on both ends
-// so that the errors of the requests made inside the scope reach this handler.
+// the object; the previous handler comes back in the destructor. On both ends it waits for the
+// server to have taken every request sent so far (a round trip, unless the server has already
+// answered or reported past the last of them), so that the errors of the requests made inside
+// the scope reach this handler and those made before it do not.
 class XErrorSuppressor {
  public:
   explicit XErrorSuppressor(Display* display);
