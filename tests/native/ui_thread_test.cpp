@@ -115,6 +115,9 @@ TEST_F(UiThread, ReportsOfAnOrdinaryShowAndHideComeInOrder) {
   EXPECT_EQ(reports[reports.size() - 2].text,
             "Window created and visible: " + std::to_string(static_cast<int>(border)));
 
+  // The Shown event follows the shown report; cleared before it came, it would count as the
+  // hide's.
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Shown));
   callback.clear();
   ASSERT_TRUE(controller->hideControlBar());
   EXPECT_FALSE(controller->isVisible());
