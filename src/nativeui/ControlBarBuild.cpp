@@ -158,12 +158,16 @@ int32_t NativeUIController::centredBarX() const {
 int32_t NativeUIController::barY() const { return _workArea.y + _monitor.y; }
 
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
+  std::unique_ptr<NativeChildWindow> child;
   if (row.type == ChildWindowType::Text) {
-    return std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+  } else {
+    unsigned long length = 0;
+    unsigned char* png = getPngImageFileData(row.imageName, length);
+    child = std::make_unique<PngWindow>(_display.get(), row, callback(), png, length);
   }
-  unsigned long length = 0;
-  unsigned char* png = getPngImageFileData(row.imageName, length);
-  return std::make_unique<PngWindow>(_display.get(), row, callback(), png, length);
+  child->useCursorImages(&_cursorImages);
+  return child;
 }
 
 int32_t NativeUIController::childWidth(WindowOrder order) {

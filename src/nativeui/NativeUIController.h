@@ -177,6 +177,8 @@ class NativeUIController {
   // events keep the list valid between showings, so a show needs no new connection and no
   // CRTC queries unless the layout changed.
   MonitorLayout _monitorLayout;
+  // UI thread. The theme's cursor images, read from disk once instead of at every showing.
+  CursorImageCache _cursorImages;
 };
 
 }  // namespace NativeUI
