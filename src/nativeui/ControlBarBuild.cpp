@@ -250,6 +250,9 @@ void NativeUIController::createChildWindows() {
 // The children, the bar and the border window, in that order; used by the teardown and by every
 // path on which the windows would otherwise be left on the server.
 void NativeUIController::destroyBarWindows() {
+  // Each child destroyed inside a mapped bar would expose the bar where it was, and the loop
+  // would wake for every one of those Expose events before the DestroyNotify it waits for.
+  if (_controlBarWindow != 0) XUnmapWindow(_display.get(), _controlBarWindow);
   for (const ChildWinInfo& row : _rows) {
     auto child = _childWindows.find(row.order);
     if (child != _childWindows.end() && child->second) child->second->destroyChildWindow();
