@@ -1,7 +1,9 @@
 'use strict';
 // Show and hide of the add-on, from JavaScript, side by side with bare Xlib doing the least the
 // same job needs (bench/xlib-baseline.c), on a private Xorg dummy server (one 1920x1080 monitor)
-// with openbox, both started and stopped here. A program to run and read, not a test:
+// with openbox, both started and stopped here. It also times the add-on's own windows made in
+// bare Xlib (the floor: what the server alone spends on them). A program to run and read, not a
+// test:
 //
 //   node bench/show-hide.js [rounds] [cycles per round] [gap ms] [idle seconds]
 //
@@ -30,7 +32,7 @@ function buildBaseline() {
   const out = path.join(root, 'build', 'bench', 'xlib-baseline');
   fs.mkdirSync(path.dirname(out), { recursive: true });
   execFileSync('cc', ['-O2', '-Wall', '-Wextra', '-o', out, path.join(__dirname, 'xlib-baseline.c'),
-    '-lX11', '-lXrandr', '-lpthread'], { stdio: 'inherit' });
+    '-lX11', '-lXrandr', '-lXext', '-lXcursor', '-lpthread'], { stdio: 'inherit' });
   return out;
 }
 
@@ -91,6 +93,10 @@ function startBaselineSide(display, program) {
       const [show, hide] = await command(`round ${cycles} ${gap}`, 2);
       return { show: numbers(show, 'show'), hide: numbers(hide, 'hide') };
     },
+    floor: async () => {
+      const [show, hide] = await command(`floor ${cycles} ${gap}`, 2);
+      return { show: numbers(show, 'show'), hide: numbers(hide, 'hide') };
+    },
     idle: async () => numbers((await command(`idle ${idleSeconds}`, 1))[0], 'idle')[0],
     stop: () => { child.stdin.end('quit\n'); return new Promise((r) => child.once('exit', r)); },
   };
@@ -141,11 +147,13 @@ function summarise(label, perRound) {
     await addonSide.warm();
     await baseline.warm();
 
-    const results = { addon: { show: [], hide: [] }, baseline: { show: [], hide: [] } };
+    const results = { addon: { show: [], hide: [] }, baseline: { show: [], hide: [] },
+      floor: { show: [], hide: [] } };
+    const run = { addon: addonSide.round, baseline: baseline.round, floor: baseline.floor };
     for (let round = 0; round < rounds; round++) {
-      const order = round % 2 === 0 ? ['addon', 'baseline'] : ['baseline', 'addon'];
+      const order = round % 2 === 0 ? ['addon', 'baseline', 'floor'] : ['floor', 'baseline', 'addon'];
       for (const name of order) {
-        const r = await (name === 'addon' ? addonSide : baseline).round();
+        const r = await run[name]();
         results[name].show.push(r.show);
         results[name].hide.push(r.hide);
       }
@@ -163,8 +171,17 @@ function summarise(label, perRound) {
       addonHide: summarise('add-on hide (call -> return)', results.addon.hide),
       baseHide: summarise('baseline hide', results.baseline.hide),
     };
+    const floor = {
+      show: summarise('floor show', results.floor.show),
+      hide: summarise('floor hide', results.floor.hide),
+    };
     console.log('\nmedians of the round medians, medians of the round p90s, slowest single cycle:');
     for (const entry of Object.values(s)) console.log(entry.line);
+    console.log('\nfloor: the add-on\'s own windows made and destroyed in bare Xlib, no monitor listing' +
+      ' (what the server spends on them; not a baseline):');
+    for (const entry of Object.values(floor)) console.log(entry.line);
+    console.log(`  floor / baseline: show ${(floor.show.median / s.baseShow.median).toFixed(2)}x,` +
+      ` hide ${(floor.hide.median / s.baseHide.median).toFixed(2)}x`);
     console.log(`\nCPU while shown and idle (${idleSeconds} s): add-on process` +
       ` ${addonIdle.toFixed(3)} ms/s, baseline process ${baselineIdle.toFixed(3)} ms/s`);
     console.log(`load average after: ${load()}`);
