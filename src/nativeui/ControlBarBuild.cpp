@@ -2,6 +2,7 @@
 // with its five children, the font. Everything here runs on the UI thread with the controller's
 // own connection; the event loop (EventLoop.cpp) takes over once both windows are mapped.
 #include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
 
 #include <algorithm>
 #include <iostream>
@@ -41,10 +42,11 @@ bool NativeUIController::createWindows() {
   _errorSuppressor = std::make_unique<XErrorSuppressor>(display);
   _barDestroyed = false;
 
-  int opcode = 0;
+  // libXext asks the server once per connection and keeps the answer; XQueryExtension would ask
+  // again at every showing.
   int eventBase = 0;
   int errorBase = 0;
-  if (!XQueryExtension(display, "SHAPE", &opcode, &eventBase, &errorBase)) {
+  if (!XShapeQueryExtension(display, &eventBase, &errorBase)) {
     // Without a line the showing would fail in silence: no shown report, and no reason.
     logBuildFailure("XQueryExtension(): No Shape extension: %s", XDisplayName(nullptr));
     return false;
