@@ -37,6 +37,9 @@ void MonitorLayout::init() {
 
 void MonitorLayout::forget() {
   const QuietConnectionLoss quiet(_display.get());
+  // A loss met inside XCloseDisplay's own XSync leaves Xlib unlocking a lock it no longer
+  // holds; met by a plain read first, the close is an ordinary close of a dead connection.
+  if (_display) XPending(_display.get());
   _display.reset();
   _monitors.clear();
   _connectionLost = false;
