@@ -205,6 +205,7 @@ static void floor_show(Display* d, struct floor_windows* f) {
 }
 
 static void floor_hide(Display* d, struct floor_windows* f) {
+  XUnmapWindow(d, f->bar); /* as the add-on's teardown: no Expose for each child destroyed */
   for (int i = 0; i < 5; ++i) {
     XFreeColormap(d, f->colormap[i]);
     XDestroyWindow(d, f->child[i]);
