@@ -13,8 +13,9 @@
 const fs = require('node:fs');
 const path = require('node:path');
 
-const { NativeUIWrapper } = require(path.join(__dirname, '..', 'build', 'Release',
-  'nativeUIWrapper.node'));
+// BENCH_ADDON names another build of the add-on, to time two builds on the same machine.
+const { NativeUIWrapper } = require(process.env.BENCH_ADDON ||
+  path.join(__dirname, '..', 'build', 'Release', 'nativeUIWrapper.node'));
 
 const ui = new NativeUIWrapper();
 let onShown = null;

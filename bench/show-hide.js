@@ -6,6 +6,7 @@
 // test:
 //
 //   node bench/show-hide.js [rounds] [cycles per round] [gap ms] [idle seconds]
+//   BENCH_ADDON=/other/build/Release/nativeUIWrapper.node node bench/show-hide.js
 //
 // Build the add-on first (bash scripts/build.sh); the baseline is compiled here with cc. Rounds
 // alternate which side goes first, so that neither always runs on a warmer machine. Each side
@@ -26,7 +27,7 @@ const idleSeconds = Number(process.argv[5] || 5);
 const WARM = 20;
 
 const root = path.join(__dirname, '..');
-const addon = path.join(root, 'build', 'Release', 'nativeUIWrapper.node');
+const addon = process.env.BENCH_ADDON || path.join(root, 'build', 'Release', 'nativeUIWrapper.node');
 
 function buildBaseline() {
   const out = path.join(root, 'build', 'bench', 'xlib-baseline');
