@@ -2,6 +2,7 @@
 // with its five children, the font. Everything here runs on the UI thread with the controller's
 // own connection; the event loop (EventLoop.cpp) takes over once both windows are mapped.
 #include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
 
 #include <algorithm>
 #include <iostream>
@@ -43,10 +44,11 @@ bool NativeUIController::createWindows() {
   _errorSuppressor = std::make_unique<XErrorSuppressor>(display);
   _barDestroyed = false;
 
-  int opcode = 0;
+  // libXext asks the server once per connection and keeps the answer; XQueryExtension would ask
+  // again at every showing.
   int eventBase = 0;
   int errorBase = 0;
-  if (!XQueryExtension(display, "SHAPE", &opcode, &eventBase, &errorBase)) {
+  if (!XShapeQueryExtension(display, &eventBase, &errorBase)) {
     // Without a line the showing would fail in silence: no shown report, and no reason.
     logBuildFailure("XQueryExtension(): No Shape extension: %s", XDisplayName(nullptr));
     return false;
@@ -128,19 +130,16 @@ bool NativeUIController::initControlBar() {
                     XDisplayName(nullptr));
     return false;
   }
-  XSync(display, False);
+  // No XSync between these: nothing here waits for the server, and an error the server reports
+  // for one of them is read with the loop's events and reaches the suppressor all the same.
   callback()->onLog(LogType::Log, "Created control bar window: 0x%08lX", _controlBarWindow);
   setAlwaysOnTop(display, _controlBarWindow, _rootWindow);
-  XSync(display, False);
   setZELNativeUIWindowType(display, _controlBarWindow);
-  XSync(display, False);
   if (!initFont()) {
     logBuildFailure("initFont(): Font init failed: %s", XDisplayName(nullptr));
     return false;
   }
-  XSync(display, False);
   XSelectInput(display, _controlBarWindow, kBarEventMask);
-  XSync(display, False);
 
   int32_t total = 0;
   createChildObjects(total);
@@ -173,12 +172,16 @@ int32_t NativeUIController::centredBarX() const {
 int32_t NativeUIController::barY() const { return _workArea.y + _monitor.y; }
 
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
+  std::unique_ptr<NativeChildWindow> child;
   if (row.type == ChildWindowType::Text) {
-    return std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+  } else {
+    unsigned long length = 0;
+    unsigned char* png = getPngImageFileData(row.imageName, length);
+    child = std::make_unique<PngWindow>(_display.get(), row, callback(), png, length, _scale);
   }
-  unsigned long length = 0;
-  unsigned char* png = getPngImageFileData(row.imageName, length);
-  return std::make_unique<PngWindow>(_display.get(), row, callback(), png, length, _scale);
+  child->useCursorImages(&_cursorImages);
+  return child;
 }
 
 int32_t NativeUIController::childWidth(WindowOrder order) {
@@ -271,6 +274,9 @@ void NativeUIController::createChildWindows() {
 // The children, the bar and the border window, in that order; used by the teardown and by every
 // path on which the windows would otherwise be left on the server.
 void NativeUIController::destroyBarWindows() {
+  // Each child destroyed inside a mapped bar would expose the bar where it was, and the loop
+  // would wake for every one of those Expose events before the DestroyNotify it waits for.
+  if (_controlBarWindow != 0) XUnmapWindow(_display.get(), _controlBarWindow);
   for (const ChildWinInfo& row : _rows) {
     auto child = _childWindows.find(row.order);
     if (child != _childWindows.end() && child->second) child->second->destroyChildWindow();

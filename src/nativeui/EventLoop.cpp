@@ -130,6 +130,7 @@ void NativeUIController::drainEvents(LoopState& state) {
 // The server is gone or closed our connection: nothing of the indicator is left on screen, and
 // no event will ever come again.
 void NativeUIController::endLostConnection(LoopState& state) {
+  _endingByItself.store(true);
   if (_shownInShowing) {
     callback()->onLog(LogType::Error, "X connection lost: %s", XDisplayName(nullptr));
   } else {
@@ -260,6 +261,7 @@ void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) 
   // stop button that does nothing.
   const HiddenReason reason = _barDestroyed ? _teardownReason : HiddenReason::Destroyed;
   if (!_barDestroyed) {
+    _endingByItself.store(true);
     _borderWindow = 0;  // already gone
     destroyBarWindows();
   }

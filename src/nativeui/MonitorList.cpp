@@ -5,13 +5,51 @@
 
 namespace NativeUI {
 
+void MonitorLayout::onConnectionLost(Display*, void* layout) {
+  static_cast<MonitorLayout*>(layout)->_connectionLost = true;
+}
+
 void MonitorLayout::init() {
-  if (_display) return;
+  if (_display && !_connectionLost) return;
+  // A connection the server closed never reports a change again: a list kept from it would be
+  // kept forever. Only this thread ever used it, so it may close it.
+  if (_display) {
+    _display.reset();
+    _monitors.clear();
+  }
+  _connectionLost = false;
   // Should the server go away mid-listing, the calls simply fail and the list comes out short
   // or empty, instead of Xlib ending the host process.
-  _display.reset(openSurvivableDisplay(nullptr, nullptr));
+  _display.reset(openSurvivableDisplay(&MonitorLayout::onConnectionLost, this));
   if (!_display) return;
-  XSelectInput(_display.get(), DefaultRootWindow(_display.get()), StructureNotifyMask);
+  Display* display = _display.get();
+  XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask);
+  int errorBase = 0;
+  _randr = XRRQueryExtension(display, &_randrEventBase, &errorBase);
+  if (!_randr) return;
+  // A CRTC moved or switched to another mode leaves the screen's size, and with it the root
+  // window, unchanged: only RandR tells.
+  for (int screen = 0; screen < ScreenCount(display); ++screen) {
+    XRRSelectInput(display, RootWindow(display, screen),
+                   RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+  }
+}
+
+void MonitorLayout::forget() {
+  const QuietConnectionLoss quiet(_display.get());
+  // A loss met inside XCloseDisplay's own XSync leaves Xlib unlocking a lock it no longer
+  // holds; met by a plain read first, the close is an ordinary close of a dead connection.
+  if (_display) XPending(_display.get());
+  _display.reset();
+  _monitors.clear();
+  _connectionLost = false;
+}
+
+bool MonitorLayout::changesLayout(const XEvent& event) const {
+  if (event.type == ConfigureNotify) return true;
+  if (!_randr) return false;
+  return event.type == _randrEventBase + RRScreenChangeNotify ||
+         event.type == _randrEventBase + RRNotify;
 }
 
 void MonitorLayout::refreshList(bool force) {
@@ -19,13 +57,27 @@ void MonitorLayout::refreshList(bool force) {
     _monitors.clear();
     return;
   }
+  if (_changedSinceListing) force = true;
   // Exactly the events queued now: later ones belong to the next call.
   for (int pending = XPending(_display.get()); pending > 0; --pending) {
     XEvent event;
     XNextEvent(_display.get(), &event);
-    if (event.type == ConfigureNotify) force = true;
+    if (changesLayout(event)) force = true;
   }
   if (!force) return;
+  rebuildList();
+  // The server's own probe in XRRGetScreenResources may announce a change to every client,
+  // this one too; a change it announced before it answered the first query is in the list
+  // already, and would otherwise make every call rebuild again.
+  for (int queued = XEventsQueued(_display.get(), QueuedAlready); queued > 0; --queued) {
+    XEvent event;
+    XNextEvent(_display.get(), &event);
+    if (changesLayout(event) && event.xany.serial > _listingSerial) _changedSinceListing = true;
+  }
+}
+
+void MonitorLayout::rebuildList() {
+  _changedSinceListing = false;
 
   _monitors.clear();
   _crtcs.clear();
@@ -34,18 +86,19 @@ void MonitorLayout::refreshList(bool force) {
   _screenWidth = DisplayWidth(display, DefaultScreen(display));
   _screenHeight = DisplayHeight(display, DefaultScreen(display));
 
-  int eventBase = 0;
-  int errorBase = 0;
-  if (!XRRQueryExtension(display, &eventBase, &errorBase)) return;
+  if (!_randr) return;
   // A CRTC that vanishes between the two queries answers with an X error; Xlib's default
   // handler would end the host process for it.
   XErrorSuppressor suppressor(display);
+  _listingSerial = 0;
   for (int screen = 0; screen < ScreenCount(display); ++screen) appendScreenMonitors(screen);
 }
 
 void MonitorLayout::appendScreenMonitors(int screen) {
   Display* display = _display.get();
   ScreenResourcesPtr resources(XRRGetScreenResources(display, RootWindow(display, screen)));
+  // Changes announced up to this answer are in the CRTC information read after it.
+  if (_listingSerial == 0) _listingSerial = LastKnownRequestProcessed(display);
   if (!resources) return;
   for (int i = 0; i < resources->ncrtc; ++i) {
     CrtcInfoPtr crtc(XRRGetCrtcInfo(display, resources.get(), resources->crtcs[i]));
@@ -78,9 +131,23 @@ void MonitorLayout::addOutputs(int screen, MonitorDetails& entry) {
   }
 }
 
-std::vector<MonitorDetails> MonitorLayout::getMonitorDetails(bool withOutputs) {
+// The list as it stands now. A connection the server closed is noticed only when it is read;
+// the list it kept then says nothing about the server, so a new connection is tried at once.
+void MonitorLayout::update() {
   init();
-  refreshList(_monitors.empty());
+  {
+    // Its loss is the controller's connection's to announce; the user has one connection.
+    const QuietConnectionLoss quiet(_display.get());
+    refreshList(_monitors.empty());
+  }
+  if (!_connectionLost) return;
+  init();
+  const QuietConnectionLoss quiet(_display.get());
+  refreshList(true);
+}
+
+std::vector<MonitorDetails> MonitorLayout::getMonitorDetails(bool withOutputs) {
+  update();
   std::vector<MonitorDetails> list(_monitors.size());
   for (size_t i = 0; i < list.size(); ++i) {
     list[i].geometry = _monitors[i];
@@ -88,14 +155,14 @@ std::vector<MonitorDetails> MonitorLayout::getMonitorDetails(bool withOutputs) {
     list[i].screen = _screens[i];
   }
   if (!withOutputs || list.empty()) return list;
+  const QuietConnectionLoss quiet(_display.get());
   XErrorSuppressor suppressor(_display.get());  // a CRTC or output may vanish meanwhile
   for (size_t i = 0; i < list.size(); ++i) addOutputs(_screens[i], list[i]);
   return list;
 }
 
 std::vector<MonitorInfo> MonitorLayout::getMonitorList() {
-  init();
-  refreshList(_monitors.empty());
+  update();
   return _monitors;
 }
 

@@ -45,11 +45,14 @@ class MonitorLayout {
   MonitorLayout(const MonitorLayout&) = delete;
   MonitorLayout& operator=(const MonitorLayout&) = delete;
 
-  // Opens the connection on first use and watches the root window for reconfiguration.
+  // Opens the connection on first use (again after the server closed it) and watches the root
+  // window for reconfiguration and every screen for RandR changes.
   // Without an X server the connection stays closed and every list is empty.
   void init();
   // Drains the connection's pending events; rebuilds when forced or when one of them was a
-  // ConfigureNotify of the root window.
+  // ConfigureNotify of the root window or a RandR change. A change completed by another client
+  // before the call has always been sent to this connection by then, so the list kept between
+  // calls is never older than the call.
   void refreshList(bool force);
   // Never blocks beyond the X round trips and never fails: an empty list means no usable
   // monitor (no server, no RandR, no resources, no active CRTC).
@@ -57,12 +60,24 @@ class MonitorLayout {
   // The same list in the same order, each entry with its CRTC id; with `withOutputs`, also the
   // output names and the primary flag (one more round trip per output, and one per screen).
   std::vector<MonitorDetails> getMonitorDetails(bool withOutputs);
+  // Closes the connection and drops the list: the next call lists on a new connection. For a
+  // caller that knows the server went away before this connection could tell.
+  void forget();
 
  private:
+  static void onConnectionLost(Display* display, void* layout);
+  void update();
+  bool changesLayout(const XEvent& event) const;
+  void rebuildList();
   void appendScreenMonitors(int screen);
   void addOutputs(int screen, MonitorDetails& entry);
 
   DisplayPtr _display;
+  bool _connectionLost = false;  // set by Xlib on this thread when the server closed it
+  bool _randr = false;
+  int _randrEventBase = 0;
+  unsigned long _listingSerial = 0;   // serial of the last rebuild's first screen resources
+  bool _changedSinceListing = false;  // a change came in while the last rebuild ran
   int32_t _screenWidth = 0;
   int32_t _screenHeight = 0;
   std::vector<MonitorInfo> _monitors;

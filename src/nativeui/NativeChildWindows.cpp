@@ -23,7 +23,12 @@ namespace {
 // Only the cursor theme is asked. XcursorLibraryLoadCursor would fall back to the core cursor
 // font for the classic names (hand2, hand1, sb_h_double_arrow), so every theme would seem to have
 // "hand2" and the theme's own "hand", "hand1" or "pointer" would never be reached.
-CursorHolder loadThemeCursor(Display* display, const char* name) {
+CursorHolder loadThemeCursor(Display* display, const char* name, CursorImageCache* cache) {
+  if (cache) {
+    const XcursorImages* images = cache->images(display, name);
+    return images ? CursorHolder(display, XcursorImagesLoadCursor(display, images))
+                  : CursorHolder();
+  }
   const XcursorImagesPtr images(
       XcursorLibraryLoadImages(name, XcursorGetTheme(display), XcursorGetDefaultSize(display)));
   if (!images) return {};
@@ -31,7 +36,7 @@ CursorHolder loadThemeCursor(Display* display, const char* name) {
 }
 
 // The first of the kind's names that the current cursor theme has; none for the default kind.
-CursorHolder loadCursor(Display* display, CursorKind kind) {
+CursorHolder loadCursor(Display* display, CursorKind kind, CursorImageCache* cache) {
   static const char* const kHandNames[] = {"pointing_hand",
                                            "hand2",
                                            "hand",
@@ -41,10 +46,10 @@ CursorHolder loadCursor(Display* display, CursorKind kind) {
                                            "9d800788f1b08800ae810202380a0822"};
   switch (kind) {
     case CursorKind::HorizontalResize:
-      return loadThemeCursor(display, "sb_h_double_arrow");
+      return loadThemeCursor(display, "sb_h_double_arrow", cache);
     case CursorKind::Hand:
       for (const char* name : kHandNames) {
-        if (CursorHolder cursor = loadThemeCursor(display, name)) return cursor;
+        if (CursorHolder cursor = loadThemeCursor(display, name, cache)) return cursor;
       }
       return {};
     default:
@@ -66,6 +71,20 @@ int contentX(const ChildWinInfo& info, int childWidth, int contentWidth) {
 
 }  // namespace
 
+const XcursorImages* CursorImageCache::images(Display* display, const char* name) {
+  const char* themeName = XcursorGetTheme(display);
+  const std::string theme = themeName ? themeName : "";
+  const int size = XcursorGetDefaultSize(display);
+  for (const Entry& entry : _entries) {
+    if (entry.size == size && entry.theme == theme && entry.name == name) {
+      return entry.images.get();
+    }
+  }
+  _entries.push_back(
+      Entry{theme, size, name, XcursorImagesPtr(XcursorLibraryLoadImages(name, themeName, size))});
+  return _entries.back().images.get();
+}
+
 NativeChildWindow::NativeChildWindow(Display* display, const ChildWinInfo& info,
                                      NativeUIControllerCallback* callback)
     : _display(display), _info(info), _callback(callback) {}
@@ -75,7 +94,7 @@ NativeChildWindow::~NativeChildWindow() { NativeChildWindow::destroyChildWindow(
 bool NativeChildWindow::createChildWindow(Window root, Window parent, XRectangle rect,
                                           unsigned long borderPixel,
                                           unsigned long backgroundPixel) {
-  const CursorHolder cursor = loadCursor(_display, _info.cursor);
+  const CursorHolder cursor = loadCursor(_display, _info.cursor, _cursorImages);
   _callback->onLog(LogType::Log, "Creating child window at, x: %d, y: %d, width: %d, height: %d",
                    rect.x, rect.y, rect.width, rect.height);
   if (!XMatchVisualInfo(_display, DefaultScreen(_display), 32, TrueColor, &_visualInfo)) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "NativeUIControllerCallback.h"
 #include "XHandles.h"
@@ -55,6 +56,26 @@ extern ChildWinInfo ChildControlBarWins[kChildWindowCount];
 // Must not run while a UI thread builds the bar.
 void setChildControlBarText(WindowOrder order, const std::string& text);
 
+// The cursor images of the current theme, read from the theme's files once per name, theme and
+// size (reading them is the slow part of making a cursor; the cursor itself is made on the
+// server at every window as before). A name the theme lacks is remembered as lacking. One
+// thread at a time: the UI thread.
+class CursorImageCache {
+ public:
+  // The images of `name` in the display's current theme and size; null when the theme has none.
+  // Owned by the cache.
+  const XcursorImages* images(Display* display, const char* name);
+
+ private:
+  struct Entry {
+    std::string theme;
+    int size;
+    std::string name;
+    XcursorImagesPtr images;  // null: the theme has no such cursor
+  };
+  std::vector<Entry> _entries;
+};
+
 // Base of the child windows. Owns its X window and colormap; the display and the log sink are
 // borrowed from the controller and must outlive the object. A failed createChildWindow leaves
 // the object without a window: draw then does nothing and getContentSize still answers.
@@ -77,6 +98,9 @@ class NativeChildWindow {
   virtual void draw() = 0;
 
   Window window() const { return _window; }
+  // Where createChildWindow takes the cursor's images from (borrowed; must outlive the object);
+  // without one they are read from the theme's files at every creation.
+  void useCursorImages(CursorImageCache* cache) { _cursorImages = cache; }
 
  protected:
   Display* _display;
@@ -86,6 +110,7 @@ class NativeChildWindow {
   NativeUIControllerCallback* _callback;
   XVisualInfo _visualInfo{};
   Colormap _colormap = 0;
+  CursorImageCache* _cursorImages = nullptr;
 };
 
 // One line of UTF-8 text drawn with Xft in the controller's font (borrowed; it must outlive the

@@ -25,6 +25,7 @@ NativeUIController::~NativeUIController() {
   std::cout << "~NativeUIController" << std::endl;
   hideControlBar();
   const XlibTurn turn(xlibTurns());
+  _monitorLayout.forget();
   _errorSuppressor.reset();  // left installed by a showing that failed before its event loop
   _childWindows.clear();     // their X resources need the display, so before it closes
   _windowOrders.clear();
@@ -95,14 +96,22 @@ void NativeUIController::setScaleOverride(double scale) {
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
-  const std::vector<MonitorDetails> monitors = listMonitors(false);
+  std::vector<MonitorDetails> monitors;
+  {
+    const XlibTurn turn(xlibTurns());
+    // The server that closed our connection may not have closed the layout's yet: its list is
+    // no sign that the server is still there.
+    if (_connectionLost.load()) _monitorLayout.forget();
+    monitors = _monitorLayout.getMonitorDetails(false);
+  }
   if (monitorIndex >= monitors.size()) return false;
 
   if (_thread && _thread->joinable()) {
     if (static_cast<int64_t>(monitorIndex) == _monitorIndex) {
-      if (!_threadEnded.load()) return true;
-      // The thread ended by itself (a failed build, or someone else destroyed the border
-      // window): saying "already shown" would report success for a bar that is not there.
+      if (!_threadEnded.load() && !_endingByItself.load()) return true;
+      // The thread ended, or reported that it ends, by itself (a failed build, a lost
+      // connection, or someone else destroyed the border window): saying "already shown" would
+      // report success for a bar that is not there.
       joinUIThread();
     } else {
       hideControlBar();
@@ -131,6 +140,7 @@ void NativeUIController::startUIThread() {
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _buildScaleOverride = _scaleOverride;
   _threadEnded.store(false);
+  _endingByItself.store(false);
   ++_showing;
   reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {

@@ -42,8 +42,10 @@
 namespace NativeUI {
 
 // Installs a process-wide X error handler that prints each error and ignores it, for the life of
-// the object; the previous handler comes back in the destructor. Flushes and syncs on both ends
-// so that the errors of the requests made inside the scope reach this handler.
+// the object; the previous handler comes back in the destructor. On both ends it waits for the
+// server to have taken every request sent so far (a round trip, unless the server has already
+// answered or reported past the last of them), so that the errors of the requests made inside
+// the scope reach this handler and those made before it do not.
 class XErrorSuppressor {
  public:
   explicit XErrorSuppressor(Display* display);
@@ -87,6 +89,7 @@ class NativeUIController {
   // carries.
   template <typename... Args>
   void logBuildFailure(const char* format, Args... args) {
+    _endingByItself.store(true);
     callback()->onLog(LogType::Error, format, args...);
     if (!_failure.empty()) return;
     char text[1024];
@@ -200,6 +203,9 @@ class NativeUIController {
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
   std::atomic<bool> _threadEnded{false};
+  // Set by the UI thread before it reports that it ends by itself, so that a show made in
+  // answer to that report starts afresh instead of finding a thread that has not quite ended.
+  std::atomic<bool> _endingByItself{false};
   // Set by Xlib's I/O error exit handler (on the UI thread) when the server closed the
   // connection; the connection is then unusable and is replaced at the next showing.
   std::atomic<bool> _connectionLost{false};
@@ -232,6 +238,13 @@ class NativeUIController {
   // keeps that x where it still fits.
   int32_t _barX = 0;
   bool _barDragged = false;
+
+  // Owner thread only. Kept for the life of the controller: its connection and its RandR
+  // events keep the list valid between showings, so a show needs no new connection and no
+  // CRTC queries unless the layout changed.
+  MonitorLayout _monitorLayout;
+  // UI thread. The theme's cursor images, read from disk once instead of at every showing.
+  CursorImageCache _cursorImages;
 };
 
 }  // namespace NativeUI

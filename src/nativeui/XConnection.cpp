@@ -7,7 +7,11 @@ namespace NativeUI {
 
 namespace {
 
+// The connection whose loss this thread is not to announce (see QuietConnectionLoss).
+thread_local const Display* tQuietDisplay = nullptr;
+
 int printConnectionLost(Display* display) {
+  if (display == tQuietDisplay) return 0;
   fprintf(stderr, "X connection to %s broken (explicit kill or server shutdown).\n",
           DisplayString(display));
   return 0;
@@ -30,5 +34,11 @@ std::mutex& xlibTurns() {
   static std::mutex* const turns = new std::mutex();
   return *turns;
 }
+
+QuietConnectionLoss::QuietConnectionLoss(const Display* display) : _previous(tQuietDisplay) {
+  tQuietDisplay = display;
+}
+
+QuietConnectionLoss::~QuietConnectionLoss() { tQuietDisplay = _previous; }
 
 }  // namespace NativeUI

@@ -26,4 +26,17 @@ Display* openSurvivableDisplay(XIOErrorExitHandler onLost, void* data);
 std::mutex& xlibTurns();
 using XlibTurn = std::unique_lock<std::mutex>;
 
+// While it lives, the loss of `display` met on this thread is not announced on standard error:
+// for a helper connection whose loss the connection that the user sees announces already.
+class QuietConnectionLoss {
+ public:
+  explicit QuietConnectionLoss(const Display* display);
+  ~QuietConnectionLoss();
+  QuietConnectionLoss(const QuietConnectionLoss&) = delete;
+  QuietConnectionLoss& operator=(const QuietConnectionLoss&) = delete;
+
+ private:
+  const Display* _previous;
+};
+
 }  // namespace NativeUI

@@ -4,15 +4,25 @@
 
 namespace NativeUI {
 
+namespace {
+
+// The errors of every request sent so far have been read and handed to the handler in force
+// once the server has answered, or sent an event after, the last request: errors come in order
+// with replies and events.
+void awaitErrorsOfSentRequests(Display* display) {
+  if (LastKnownRequestProcessed(display) == NextRequest(display) - 1) return;
+  XSync(display, False);
+}
+
+}  // namespace
+
 XErrorSuppressor::XErrorSuppressor(Display* display) : _display(display) {
-  XFlush(_display);
-  XSync(_display, False);
+  awaitErrorsOfSentRequests(_display);  // those of earlier requests go to the earlier handler
   _previousHandler = XSetErrorHandler(&XErrorSuppressor::ErrorHandler);
 }
 
 XErrorSuppressor::~XErrorSuppressor() {
-  XFlush(_display);
-  XSync(_display, False);  // errors of the requests above must reach us before we step aside
+  awaitErrorsOfSentRequests(_display);  // errors of the requests above must reach us first
   XSetErrorHandler(_previousHandler);
 }
 
