@@ -145,6 +145,7 @@ void NativeUIController::startUIThread() {
   reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");
+    blockSigpipeOnThisThread();
     _uiTurn = XlibTurn(xlibTurns());  // let go only while the loop sleeps, see waitForEvents
     _failure.clear();
     _shownInShowing = false;

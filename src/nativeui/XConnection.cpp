@@ -1,5 +1,8 @@
 #include "XConnection.h"
 
+#include <pthread.h>
+
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 
@@ -33,6 +36,13 @@ std::mutex& xlibTurns() {
   // Never destroyed: a UI thread may still be ending while static destructors run at exit.
   static std::mutex* const turns = new std::mutex();
   return *turns;
+}
+
+void blockSigpipeOnThisThread() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
 QuietConnectionLoss::QuietConnectionLoss(const Display* display) : _previous(tQuietDisplay) {

@@ -26,6 +26,14 @@ Display* openSurvivableDisplay(XIOErrorExitHandler onLost, void* data);
 std::mutex& xlibTurns();
 using XlibTurn = std::unique_lock<std::mutex>;
 
+// For a thread of our own that talks to X: a write to a connection whose server has just gone
+// then fails with EPIPE, which Xlib reports as a lost connection like any other, instead of
+// raising SIGPIPE, whose default action ends the process. libxcb reads before it writes when
+// the socket has something to read, so this only matters when the server closes it between the
+// two. The host's own threads keep their masks (Node ignores SIGPIPE; a host that does not has
+// chosen to), and a SIGPIPE left pending on this thread goes with it.
+void blockSigpipeOnThisThread();
+
 // While it lives, the loss of `display` met on this thread is not announced on standard error:
 // for a helper connection whose loss the connection that the user sees announces already.
 class QuietConnectionLoss {

@@ -6,7 +6,11 @@
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
 #include <fontconfig/fontconfig.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <regex>
@@ -113,18 +117,29 @@ class KillDuringBuild : public RecordingCallback {
     va_end(args);
     RecordingCallback::onLog(type, "%s", text);
     unsigned int border = 0;
-    if (_armed && sscanf(text, "Created border window: 0x%X", &border) == 1) {
-      _armed = false;
+    if (_armed.load() && sscanf(text, "Created border window: 0x%X", &border) == 1) {
+      _armed.store(false);
       Display* killer = XOpenDisplay(_display.c_str());
       XKillClient(killer, border);
       XSync(killer, False);
       XCloseDisplay(killer);
+      // Now a write like Xlib's own when the server closes the socket between libxcb's poll
+      // and its write: it must fail with EPIPE, not raise SIGPIPE (this process leaves SIGPIPE
+      // at its default, which ends it).
+      int ends[2];
+      if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0) {
+        close(ends[1]);
+        _brokenWriteError.store(write(ends[0], "x", 1) < 0 ? errno : 0);
+        close(ends[0]);
+      }
     }
   }
+  int brokenWriteError() const { return _brokenWriteError.load(); }
 
  private:
   std::string _display;
-  bool _armed = true;
+  std::atomic<int> _brokenWriteError{-1};
+  std::atomic<bool> _armed{true};  // lines come from the UI thread and the caller's
 };
 
 // While it lives, fontconfig knows no font at all: a build then fails at its font, before its
@@ -171,6 +186,7 @@ TEST(ConnectionLossDuringBuild, TheShowingFailsWithTheLossAndTheNextShowReconnec
     EXPECT_EQ(events[events.size() - 2],
               (testing_x::RecordedEvent{Kind::Failed, 1, NativeUI::HiddenReason::Hide, lost}));
     EXPECT_EQ(callback.count("shown") + callback.count("hidden"), 0);
+    EXPECT_EQ(callback.brokenWriteError(), EPIPE);
 
     ASSERT_TRUE(controller->showControlBar(0));
     ASSERT_TRUE(callback.waitFor("shown"));
