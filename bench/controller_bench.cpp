@@ -17,58 +17,22 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "NativeUIController.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-struct Stats {
-  std::vector<double> samples;
-  void add(double v) { samples.push_back(v); }
-  void print(const char* name) {
-    std::sort(samples.begin(), samples.end());
-    std::printf("%-44s median %8.3f ms   max %8.3f ms   (n=%zu)\n", name,
-                samples[samples.size() / 2], samples.back(), samples.size());
-  }
-};
-
-class ShownWaiter : public NativeUI::NativeUIControllerCallback {
- public:
-  void onWindowShown() override {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _shown = true;
-    _cv.notify_all();
-  }
-  void onWindowHidden() override {}
-  void onStopScreenShareClicked() override {}
-  void onLog(NativeUI::LogType, const char*, ...) override {}
-  void reset() {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _shown = false;
-  }
-  void wait() {
-    std::unique_lock<std::mutex> lock(_mutex);
-    _cv.wait(lock, [&] { return _shown; });
-  }
-
- private:
-  std::mutex _mutex;
-  std::condition_variable _cv;
-  bool _shown = false;
-};
+using bench::Clock;
+using bench::ms;
+using bench::ShownWaiter;
+using bench::Stats;
 
 void waitForEvent(Display* d, Window w, int type) {
   XEvent e;

@@ -12,66 +12,42 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "NativeUIController.h"
 #include "XHandles.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::ms;
+using bench::Stats;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-struct Stats {
-  std::vector<double> samples;
-  void add(double v) { samples.push_back(v); }
-  void print(const char* name) {
-    std::sort(samples.begin(), samples.end());
-    std::printf("%-52s median %8.3f ms   max %8.3f ms   (n=%zu)\n", name,
-                samples[samples.size() / 2], samples.back(), samples.size());
-  }
-};
-
-// Keeps the border window's id from its log line and says when the bar is shown.
-class BorderWaiter : public NativeUI::NativeUIControllerCallback {
+// Also keeps the border window's id from its log line.
+class BorderWaiter : public bench::ShownWaiter {
  public:
-  void onWindowShown() override {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _shown = true;
-    _cv.notify_all();
-  }
-  void onWindowHidden() override {}
-  void onStopScreenShareClicked() override {}
   void onLog(NativeUI::LogType, const char* format, ...) override {
     if (std::strcmp(format, "Created border window: 0x%08X") != 0) return;
     va_list args;
     va_start(args, format);
-    const unsigned int id = va_arg(args, unsigned int);
+    _border.store(va_arg(args, unsigned int));
     va_end(args);
-    std::lock_guard<std::mutex> lock(_mutex);
-    _border = id;
   }
   Window waitShown() {
-    std::unique_lock<std::mutex> lock(_mutex);
-    _cv.wait(lock, [&] { return _shown; });
-    return _border;
+    wait();
+    return _border.load();
   }
 
  private:
-  std::mutex _mutex;
-  std::condition_variable _cv;
-  bool _shown = false;
-  Window _border = 0;
+  std::atomic<unsigned int> _border{0};  // logged before the shown report
 };
 
 RRMode modeNamed(XRRScreenResources* resources, const char* name) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "X11Utils.h"
 #include "XHandles.h"
 
 namespace NativeUI {
@@ -47,18 +48,11 @@ double dpiFromResources(const char* resources) {
 }
 
 double readDesktopDpi(Display* display) {
-  Atom type = 0;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  const int status =
-      XGetWindowProperty(display, RootWindow(display, 0), XA_RESOURCE_MANAGER, 0, kWholeProperty,
-                         False, XA_STRING, &type, &format, &items, &after, &data);
-  const XPtr<unsigned char> owned(data);
-  if (status != Success || type != XA_STRING || format != 8 || !data) return 0;
+  unsigned long length = 0;
+  const XPtr<unsigned char> data = readProperty(
+      display, RootWindow(display, 0), XA_RESOURCE_MANAGER, XA_STRING, 8, kWholeProperty, length);
   // Xlib terminates what it returns, whatever the property holds.
-  return dpiFromResources(reinterpret_cast<const char*>(data));
+  return data ? dpiFromResources(reinterpret_cast<const char*>(data.get())) : 0;
 }
 
 double connectionDpi(Display* display) {

@@ -84,19 +84,27 @@ void setWindowFixedSize(Display* display, Window window, int width, int height) 
   XSetWMNormalHints(display, window, hints.get());
 }
 
-void getWorkArea(Display* display, Window root, XRectangle& area) {
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0;
+XPtr<unsigned char> readProperty(Display* display, Window window, Atom property, Atom type,
+                                 int format, long length, unsigned long& items) {
+  Atom actualType = 0;
+  int actualFormat = 0;
   unsigned long remaining = 0;
   unsigned char* raw = nullptr;
-  const int status =
-      XGetWindowProperty(display, root, intern(display, "_NET_WORKAREA"), 0, 4, False, XA_CARDINAL,
-                         &type, &format, &count, &remaining, &raw);
+  items = 0;
+  const int status = XGetWindowProperty(display, window, property, 0, length, False, type,
+                                        &actualType, &actualFormat, &items, &remaining, &raw);
   XPtr<unsigned char> data(raw);
   // A property of another type comes back without data; one of another format would not hold
-  // longs.
-  if (status != Success || !data || type != XA_CARDINAL || format != 32 || count < 4) return;
+  // what the caller reads.
+  if (status != Success || actualType != type || actualFormat != format) return nullptr;
+  return data;
+}
+
+void getWorkArea(Display* display, Window root, XRectangle& area) {
+  unsigned long count = 0;
+  const XPtr<unsigned char> data =
+      readProperty(display, root, intern(display, "_NET_WORKAREA"), XA_CARDINAL, 32, 4, count);
+  if (!data || count < 4) return;
   const long* values = reinterpret_cast<const long*>(data.get());
   area.x = static_cast<short>(values[0]);
   area.y = static_cast<short>(values[1]);

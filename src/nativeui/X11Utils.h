@@ -9,6 +9,7 @@
 #include <string>
 
 #include "MonitorList.h"
+#include "XHandles.h"
 
 namespace NativeUI {
 
@@ -21,6 +22,11 @@ void keepWindowAlwaysTop(Display* display, Window window, Window unused);
 void removeTitleBar(Display* display, Window window, Window unused);
 void setFullScreen(Display* display, Window window);
 void setWindowFixedSize(Display* display, Window window, int width, int height);
+// The first `length` 32-bit units of `window`'s `property` when it exists with this type and
+// format, `items` set to the items returned; null otherwise (missing, of another type or format,
+// or the window gone). Xlib terminates the data, whatever the property holds.
+XPtr<unsigned char> readProperty(Display* display, Window window, Atom property, Atom type,
+                                 int format, long length, unsigned long& items);
 // Leaves `area` unchanged when _NET_WORKAREA is missing, of another type or shorter than 4.
 void getWorkArea(Display* display, Window root, XRectangle& area);
 void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y);

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -108,16 +107,9 @@ TEST_F(ConnectionLoss, ServerDeathEndsTheShowingAndANewServerWorksAlsoAfterAnIdl
 class KillDuringBuild : public RecordingCallback {
  public:
   explicit KillDuringBuild(std::string display) : _display(std::move(display)) {}
-  void onLog(NativeUI::LogType type, const char* format, ...) override
-      __attribute__((format(printf, 3, 4))) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    RecordingCallback::onLog(type, "%s", text);
+  void onLine(const std::string& text) override {
     unsigned int border = 0;
-    if (_armed.load() && sscanf(text, "Created border window: 0x%X", &border) == 1) {
+    if (_armed.load() && sscanf(text.c_str(), "Created border window: 0x%X", &border) == 1) {
       _armed.store(false);
       Display* killer = XOpenDisplay(_display.c_str());
       XKillClient(killer, border);

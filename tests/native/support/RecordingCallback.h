@@ -96,7 +96,10 @@ class RecordingCallback : public NativeUI::NativeUIControllerCallback {
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
     add({"log", type, format, text});
+    onLine(text);
   }
+  // Each formatted line once it is recorded, on the thread that logged it.
+  virtual void onLine(const std::string& /*text*/) {}
 
   std::vector<Report> reports() const {
     std::lock_guard<std::mutex> lock(_mutex);
