@@ -56,6 +56,11 @@ bool NativeUIController::runNativeUIControllerThread() {
       break;
     }
     if (state.exitTriggered) break;
+    // Both looks are round trips. Sent right after the build, they queue behind the frame's map,
+    // which the server answers only once it has made and filled the frame's backing store
+    // (milliseconds for a full-screen ARGB window), while the MapNotify that reports the showing
+    // is already here: they wait for it, and the little they could find waits with them.
+    if (!_shownInShowing) continue;
     followMonitor(state);
     keepOnTop(state);
   }
