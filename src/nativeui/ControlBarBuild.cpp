@@ -55,7 +55,7 @@ bool NativeUIController::createWindows() {
   }
 
   _rootWindow = DefaultRootWindow(display);
-  getWorkArea(display, _rootWindow, _workArea);
+  readDesktop();
   readScale();
 
   XVisualInfo visualInfo{};
@@ -154,10 +154,23 @@ bool NativeUIController::initControlBar() {
   return true;
 }
 
-// Read at every build, from the server rather than the connection's copy of its resources: the
-// desktop's scale may have changed since the connection was opened, or since the last showing.
+// Read from the server rather than from the connection's copy of its resources, which is as old
+// as the connection; read again only when the layout's connection saw either property change
+// since the last read, which spares two round trips at most showings.
+void NativeUIController::readDesktop() {
+  const uint64_t changes = _desktopChanges.load();
+  if (_desktopReadAt == changes) {
+    _workArea = _desktopWorkArea;
+    return;
+  }
+  getWorkArea(_display.get(), _rootWindow, _workArea);
+  _desktopDpi = readDesktopDpi(_display.get());
+  _desktopWorkArea = _workArea;
+  _desktopReadAt = changes;
+}
+
 void NativeUIController::readScale() {
-  _scale = effectiveScale(_buildScaleOverride, readDesktopDpi(_display.get()));
+  _scale = effectiveScale(_buildScaleOverride, _desktopDpi);
   _frameWidth = scaledLength(kFrameWidth, _scale);
   _cornerRadius = scaledLength(kCornerRadius, _scale);
   if (_scale != 1) callback()->onLog(LogType::Log, "Control bar scale: %.2f", _scale);

@@ -1,5 +1,7 @@
 #include "MonitorList.h"
 
+#include <X11/Xatom.h>
+
 #include "NativeUIController.h"
 #include "XConnection.h"
 
@@ -23,7 +25,14 @@ void MonitorLayout::init() {
   _display.reset(openSurvivableDisplay(&MonitorLayout::onConnectionLost, this));
   if (!_display) return;
   Display* display = _display.get();
-  XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask);
+  _desktopChanged = true;  // nothing was watched before this connection
+  _workAreaAtom = None;
+  // Property changes too: the controller keeps the work area and the desktop's dpi its builds
+  // read until one of them changes, instead of two round trips at every showing.
+  XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask | PropertyChangeMask);
+  if (RootWindow(display, 0) != DefaultRootWindow(display)) {
+    XSelectInput(display, RootWindow(display, 0), PropertyChangeMask);  // RESOURCE_MANAGER's
+  }
   int errorBase = 0;
   _randr = XRRQueryExtension(display, &_randrEventBase, &errorBase);
   if (!_randr) return;
@@ -43,6 +52,27 @@ void MonitorLayout::forget() {
   _display.reset();
   _monitors.clear();
   _connectionLost = false;
+  _desktopChanged = true;
+}
+
+bool MonitorLayout::takeDesktopChanged() {
+  const bool changed = _desktopChanged || !_display;
+  _desktopChanged = false;
+  return changed;
+}
+
+bool MonitorLayout::changesDesktop(const XEvent& event) {
+  if (event.type != PropertyNotify) return false;
+  if (event.xproperty.atom == XA_RESOURCE_MANAGER) return true;
+  // Asked for at the first property change, not at every opening: a one-off listing would pay
+  // the round trip for nothing.
+  if (_workAreaAtom == None) _workAreaAtom = XInternAtom(_display.get(), "_NET_WORKAREA", False);
+  return event.xproperty.atom == _workAreaAtom;
+}
+
+void MonitorLayout::noteEvent(const XEvent& event, bool& layoutChanged) {
+  if (changesLayout(event)) layoutChanged = true;
+  if (changesDesktop(event)) _desktopChanged = true;
 }
 
 bool MonitorLayout::changesLayout(const XEvent& event) const {
@@ -62,7 +92,7 @@ void MonitorLayout::refreshList(bool force) {
   for (int pending = XPending(_display.get()); pending > 0; --pending) {
     XEvent event;
     XNextEvent(_display.get(), &event);
-    if (changesLayout(event)) force = true;
+    noteEvent(event, force);
   }
   if (!force) return;
   rebuildList();
@@ -72,7 +102,9 @@ void MonitorLayout::refreshList(bool force) {
   for (int queued = XEventsQueued(_display.get(), QueuedAlready); queued > 0; --queued) {
     XEvent event;
     XNextEvent(_display.get(), &event);
-    if (changesLayout(event) && event.xany.serial > _listingSerial) _changedSinceListing = true;
+    bool changed = false;
+    noteEvent(event, changed);
+    if (changed && event.xany.serial > _listingSerial) _changedSinceListing = true;
   }
 }
 

@@ -63,11 +63,17 @@ class MonitorLayout {
   // Closes the connection and drops the list: the next call lists on a new connection. For a
   // caller that knows the server went away before this connection could tell.
   void forget();
+  // Whether the root's work area or resources (the desktop's dpi) may have changed since the
+  // last call, as the events drained by the lists above tell; true on a new connection. Clears
+  // the answer.
+  bool takeDesktopChanged();
 
  private:
   static void onConnectionLost(Display* display, void* layout);
   void update();
   bool changesLayout(const XEvent& event) const;
+  bool changesDesktop(const XEvent& event);
+  void noteEvent(const XEvent& event, bool& layoutChanged);
   void rebuildList();
   void appendScreenMonitors(int screen);
   void addOutputs(int screen, MonitorDetails& entry);
@@ -78,6 +84,8 @@ class MonitorLayout {
   int _randrEventBase = 0;
   unsigned long _listingSerial = 0;   // serial of the last rebuild's first screen resources
   bool _changedSinceListing = false;  // a change came in while the last rebuild ran
+  unsigned long _workAreaAtom = 0;    // _NET_WORKAREA on this connection
+  bool _desktopChanged = true;
   int32_t _screenWidth = 0;
   int32_t _screenHeight = 0;
   std::vector<MonitorInfo> _monitors;

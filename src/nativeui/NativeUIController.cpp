@@ -41,6 +41,7 @@ NativeUIController::~NativeUIController() {
 void NativeUIController::connect() {
   const XlibTurn turn(xlibTurns());
   _connectionLost.store(false);
+  _desktopChanges.fetch_add(1);  // perhaps another server: nothing read before holds
   // Xlib's default would exit() the host process when the server goes away or another client
   // kills our connection.
   _display.reset(openSurvivableDisplay(&NativeUIController::onConnectionLost, this));
@@ -103,6 +104,7 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
     // no sign that the server is still there.
     if (_connectionLost.load()) _monitorLayout.forget();
     monitors = _monitorLayout.getMonitorDetails(false);
+    if (_monitorLayout.takeDesktopChanged()) _desktopChanges.fetch_add(1);
   }
   if (monitorIndex >= monitors.size()) return false;
 

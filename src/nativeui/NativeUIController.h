@@ -109,6 +109,7 @@ class NativeUIController {
   bool createWindows();
   bool initControlBar();
   bool initFont();
+  void readDesktop();
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
@@ -189,6 +190,13 @@ class NativeUIController {
   std::atomic<NativeUIControllerCallback*> _callback;
   std::atomic<bool> _visible{false};
   XRectangle _workArea{};
+  // What a build read of the root's work area and of the desktop's dpi, kept for the next builds
+  // until the layout's connection reports a change to either, or a new connection is opened:
+  // the owner thread counts those, each UI thread compares the count with the one it read at.
+  std::atomic<uint64_t> _desktopChanges{1};
+  uint64_t _desktopReadAt = 0;
+  XRectangle _desktopWorkArea{};
+  double _desktopDpi = 0;
   Window _controlBarWindow = 0;
   XftFont* _font = nullptr;
   std::map<WindowOrder, std::unique_ptr<NativeChildWindow>> _childWindows;

@@ -542,6 +542,17 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
       waitUntil([&] { return probe->screenPixel(square.x + 15, square.y + 14) == kWhite; }));
   EXPECT_EQ(probe->screenPixel(square.x + 16, square.y + 14), kBarRed);
   expectTextsInside(8);
+
+  // The desktop goes to 150 % and its panel grows while the bar is down: the next build, with
+  // no override, follows both, although the two showings before read them already.
+  ASSERT_TRUE(controller->hideControlBar());
+  controller->setScaleOverride(0);
+  server->run("sh -c \"echo 'Xft.dpi: 144' | xrdb -nocpp -merge\"");
+  server->run("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA 0," +
+              std::to_string(kWorkAreaTop + 10) + ",3200,1043");
+  showAndWait(1, 2);
+  EXPECT_EQ(geometryOf(bar).height, 38u);
+  EXPECT_EQ(geometryOf(bar).y, kWorkAreaTop + 10);
 }
 
 // Another monitor moves, then ours takes a smaller mode: only our change moves the indicator,
