@@ -84,7 +84,7 @@ class MonitorLayout {
   int _randrEventBase = 0;
   unsigned long _listingSerial = 0;   // serial of the last rebuild's first screen resources
   bool _changedSinceListing = false;  // a change came in while the last rebuild ran
-  unsigned long _workAreaAtom = 0;    // _NET_WORKAREA on this connection
+  Atom _workAreaAtom = None;          // _NET_WORKAREA on this connection
   bool _desktopChanged = true;
   int32_t _screenWidth = 0;
   int32_t _screenHeight = 0;
