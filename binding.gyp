@@ -5,7 +5,7 @@
   "target_defaults": {
     "cflags_cc!": ["-fno-exceptions", "-std=gnu++17", "-std=gnu++20"],
     "cflags_cc": ["-std=c++17", "-fexceptions", "-Wall", "-Wextra", "-fvisibility=hidden",
-                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor)"],
+                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi)"],
     "cflags": ["-Wall", "-Wextra", "-fvisibility=hidden"],
     "defines": ["NAPI_CPP_EXCEPTIONS", "NAPI_VERSION=8"],
     "include_dirs": [
@@ -13,7 +13,7 @@
       "src/nativeui",
       "src/addon"
     ],
-    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor)", "-llodepng", "-lpthread"],
+    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi)", "-llodepng", "-lpthread"],
     # Never unloaded: Node closes an environment's add-ons when it goes away (a worker that loaded
     # the module alone and then ended), but the wake-up handles' close callbacks run in that
     # loop after the environment is gone, and the process-wide controller and its UI thread

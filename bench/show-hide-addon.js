@@ -8,6 +8,7 @@
 //
 // Messages in: { warm: n }, { round: cycles, gap: ms }, { idle: seconds }; each is answered
 // once done: { warm: true }, { show: [ms...], hide: [ms...] }, { idle: cpu ms per second }.
+// With BENCH_TEXTS='{"sharing_text": ..., "stop_sharing": ...}' the bar shows those texts.
 // With BENCH_MARKS=file, the monotonic times (ns) of every timed cycle's show call, shown report,
 // hide call and hide return are written there at the end, for bench/trace/breakdown.js.
 const fs = require('node:fs');
@@ -33,6 +34,8 @@ ui.registerLogCallback((level, text) => {
   if (level === 'error' && errors.length < 20) errors.push(text);
 });
 
+const texts = process.env.BENCH_TEXTS ? JSON.parse(process.env.BENCH_TEXTS) : null;
+const showBar = () => (texts ? ui.showControlBar(0, texts) : ui.showControlBar(0));
 const marks = process.env.BENCH_MARKS ? [] : null;
 const ms = (ns) => Number(ns) / 1e6;
 const sleep = (milliseconds) => new Promise((resolve) => setTimeout(resolve, milliseconds));
@@ -48,7 +51,7 @@ const hidden = () => nextReport((f) => { onHidden = f; });
 async function cycle(gap) {
   const waitShown = shown();
   const t0 = process.hrtime.bigint();
-  ui.showControlBar(0);
+  showBar();
   await waitShown;
   const show = ms(shownAt - t0);
   await sleep(gap);
@@ -63,7 +66,7 @@ async function cycle(gap) {
 
 async function idle(seconds) {
   const waitShown = shown();
-  ui.showControlBar(0);
+  showBar();
   await waitShown;
   await sleep(500);
   const cpu0 = process.cpuUsage();

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need and is not there yet: Debian packages
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
+# `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, and Pango's
+# own renderer to compare the bar's texts with.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(
   g++ make python3 pkg-config cmake libgtest-dev
   libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
+  libpango1.0-dev libfribidi-dev
   fonts-cantarell
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
+[ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()

@@ -23,7 +23,7 @@
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
-bash scripts/setup.sh || exit 1
+bash scripts/setup.sh tests || exit 1
 
 read -r -a runs <<<"${*:-asan tsan js}"
 for run in "${runs[@]}"; do

@@ -4,7 +4,7 @@
 # stop themselves. Ends with one summary line: "total: N passed, M failed".
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/setup.sh || exit 1
+bash scripts/setup.sh tests || exit 1
 
 unset DISPLAY  # every test names its own server
 mkdir -p build-logs

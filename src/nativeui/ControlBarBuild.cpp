@@ -11,6 +11,7 @@
 #include "DisplayScale.h"
 #include "NativeUIController.h"
 #include "TextFit.h"
+#include "TextLayout.h"
 #include "X11Utils.h"
 
 namespace NativeUI {
@@ -187,7 +188,7 @@ int32_t NativeUIController::barY() const { return _workArea.y + _monitor.y; }
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
   std::unique_ptr<NativeChildWindow> child;
   if (row.type == ChildWindowType::Text) {
-    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font);
+    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font, &_textLayouts);
   } else {
     unsigned long length = 0;
     unsigned char* png = getPngImageFileData(row.imageName, length);
@@ -218,8 +219,16 @@ void NativeUIController::createChildObjects(int32_t& totalWidth) {
   scaleRows();
   for (ChildWinInfo& row : _rows) {
     if (row.type != ChildWindowType::Text) continue;
-    std::string& shown = row.customText.empty() ? row.text : row.customText;
-    if (shown.size() > kMaxTextBytes) row.customText = cutAtCharacter(shown, kMaxTextBytes);
+    const std::string& shown = row.customText.empty() ? row.text : row.customText;
+    // Native callers may hand over any bytes; every measure and layout below needs UTF-8.
+    std::string text = validUtf8(shown);
+    if (text.size() > kMaxTextBytes) {
+      const std::string capped = cutAtCharacter(text, kMaxTextBytes);
+      // Pango would draw a cluster cut in two as a broken one (a dotted circle for its marks).
+      text = fontDrawsAlone(_display.get(), _font, capped) ? capped
+                                                           : cutAtCluster(text, kMaxTextBytes);
+    }
+    if (text.size() != shown.size() || text != shown) row.customText = text;
   }
   totalWidth = 0;
   for (const ChildWinInfo& row : _rows) {
@@ -231,7 +240,8 @@ void NativeUIController::createChildObjects(int32_t& totalWidth) {
 
 // Texts that would make the bar wider than its monitor would push it, and the 16-bit positions
 // of its children, off the screen. The narrower text keeps what it needs, the wider ones share
-// the rest; each is cut at a character boundary and ends in an ellipsis.
+// the rest; each is cut at a character (for a laid-out text, a cluster) boundary and ends in an
+// ellipsis.
 void NativeUIController::shortenTextsToFit(int32_t& totalWidth) {
   std::vector<std::pair<int32_t, ChildWinInfo*>> texts;  // content width, row
   int32_t available = _monitor.width - totalWidth;
@@ -249,11 +259,8 @@ void NativeUIController::shortenTextsToFit(int32_t& totalWidth) {
     const int32_t budget = std::min(texts[i].first, share);
     available -= budget;
     if (budget >= texts[i].first) continue;
-    const std::string& shown = row.customText.empty() ? row.text : row.customText;
-    row.customText = fitTextToWidth(_display.get(), _font, shown, budget);
-    if (row.customText.empty()) row.customText = " ";  // empty would bring the default back
     totalWidth -= childWidth(row.order);
-    _childWindows[row.order] = makeChild(row);
+    static_cast<TextWindow&>(*_childWindows[row.order]).fitToWidth(budget);
     totalWidth += childWidth(row.order);
   }
 }
@@ -311,6 +318,7 @@ bool NativeUIController::initFont() {
     // teardown.
     _childWindows.clear();
     _windowOrders.clear();
+    _textLayouts.reset();  // set to the old font's size
     XftFontClose(display, _font);
     _font = nullptr;
   }

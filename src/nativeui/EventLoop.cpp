@@ -170,9 +170,13 @@ void NativeUIController::endBuildOnLostConnection() {
 // Only the thread that met the I/O error may still call Xlib on the dead connection: it left the
 // connection's lock in a state that makes every other thread wait forever. So everything that
 // belongs to the connection is released here; the next showing opens a new one.
-void NativeUIController::releaseLostConnection() {
+void NativeUIController::releaseLostConnection() { releaseConnection(); }
+
+// Everything that lives on the connection, in the order each needs the next, then the connection.
+void NativeUIController::releaseConnection() {
   _childWindows.clear();
   _windowOrders.clear();
+  _textLayouts.reset();  // its fonts are the connection's: Pango closes them with it
   if (_font) XftFontClose(_display.get(), _font);
   _font = nullptr;
   _display.reset();

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "DisplayScale.h"
+#include "TextFit.h"
 #include "X11Utils.h"
 
 namespace NativeUI {
@@ -142,8 +143,9 @@ bool NativeChildWindow::destroyChildWindow() {
 // ---- TextWindow
 
 TextWindow::TextWindow(Display* display, const ChildWinInfo& info,
-                       NativeUIControllerCallback* callback, XftFont* font)
-    : NativeChildWindow(display, info, callback), _xfont(font) {
+                       NativeUIControllerCallback* callback, XftFont* font,
+                       TextLayoutContext* layouts)
+    : NativeChildWindow(display, info, callback), _xfont(font), _layouts(layouts) {
   initLocal();
 }
 
@@ -156,15 +158,48 @@ const std::string& TextWindow::getText() const {
 }
 
 void TextWindow::initLocal() {
-  const std::string& text = getText();
-  XftTextExtentsUtf8(_display, _xfont, reinterpret_cast<const FcChar8*>(text.data()),
-                     static_cast<int>(text.size()), &_extent);
+  measure();
   // Against screen 0's default visual and colormap, as the colour has always been allocated;
   // the holder frees it against the same pair.
   _xftColor.allocate(_display, DefaultVisual(_display, 0), DefaultColormap(_display, 0),
                      _info.textColor);
   logExtent();
 }
+
+// Xft's measure of the text, or Pango's layout of it when the font does not draw it alone.
+void TextWindow::measure() {
+  const std::string& text = getText();
+  _laidOut.reset();
+  if (_layouts && !fontDrawsAlone(_display, _xfont, text)) {
+    _laidOut = _layouts->layout(_display, _xfont, text);
+    if (_laidOut) {
+      _extent = _laidOut->extent();
+      return;
+    }
+  }
+  XftTextExtentsUtf8(_display, _xfont, reinterpret_cast<const FcChar8*>(text.data()),
+                     static_cast<int>(text.size()), &_extent);
+}
+
+void TextWindow::fitToWidth(int maxWidth) {
+  // The shared layout stays whole for the showings that have room for it.
+  std::shared_ptr<LaidOutText> cut;
+  if (_laidOut) cut = std::make_shared<LaidOutText>(_layouts->get(_display, _xfont), getText());
+  if (cut && cut->ellipsize(maxWidth)) {
+    _laidOut = cut;
+    _extent = _laidOut->extent();
+  } else {
+    const std::string fitted =
+        _laidOut ? std::string() : fitTextToWidth(_display, _xfont, getText(), maxWidth);
+    _info.customText = fitted.empty() ? " " : fitted;  // empty would bring the default back
+    measure();
+  }
+  logExtent();
+}
+
+// Xft's text is as wide as its ink, as the bar has always measured it; a laid-out text is as
+// wide as its logical box, which keeps the marks and bearings of its first and last clusters.
+int TextWindow::contentWidth() const { return _laidOut ? _laidOut->logicalWidth() : _extent.width; }
 
 void TextWindow::logExtent() {
   _callback->onLog(LogType::Log,
@@ -195,21 +230,30 @@ bool TextWindow::destroyChildWindow() {
 }
 
 void TextWindow::getContentSize(unsigned long& width, unsigned long& height) {
-  width = static_cast<int32_t>(_extent.width + _info.paddingLeft + _info.paddingRight);
+  width = static_cast<int32_t>(contentWidth() + _info.paddingLeft + _info.paddingRight);
   height = _extent.height;
 }
 
 void TextWindow::draw() {
   if (_window == 0 || !_xftDraw) return;
-  // Puts the ink of the text in the vertical middle of the window.
-  const int y = _extent.y + std::abs(_extent.height - _rectWin.height) / 2;
-  const int x = contentX(_info, _rectWin.width, _extent.width);
+  // Puts the ink of the text in the vertical middle of the window. Xft's line keeps the
+  // bar's own rule (the difference taken as absolute); a laid-out text's ink taller than the
+  // window (stacked marks) loses as much at the top as at the bottom.
+  const int height = _rectWin.height;
+  const int inkTop =
+      _laidOut ? (height - _extent.height) / 2 : std::abs(_extent.height - height) / 2;
+  const int y = _extent.y + inkTop;
+  const int x = contentX(_info, _rectWin.width, contentWidth());
   _callback->onLog(LogType::Log,
                    "Winid: %d, xfont->ascent: %d, xfont->descent: %d, xfont->height: %d, "
                    "y center: %d, xPos: %d, _rectWin.width: %d, _rectWin.height: %d, "
                    "_extent.width: %d, _extent.height: %d",
                    static_cast<int>(_window), _xfont->ascent, _xfont->descent, _xfont->height, y, x,
                    _rectWin.width, _rectWin.height, _extent.width, _extent.height);
+  if (_laidOut) {
+    _laidOut->draw(_xftDraw.get(), &_xftColor.get(), x, inkTop);
+    return;
+  }
   const std::string& text = getText();
   XftDrawStringUtf8(_xftDraw.get(), &_xftColor.get(), _xfont, x, y,
                     reinterpret_cast<const FcChar8*>(text.data()), static_cast<int>(text.size()));

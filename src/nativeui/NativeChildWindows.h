@@ -8,10 +8,12 @@
 #include <X11/extensions/Xrender.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "NativeUIControllerCallback.h"
+#include "TextLayout.h"
 #include "XHandles.h"
 
 namespace NativeUI {
@@ -116,10 +118,14 @@ class NativeChildWindow {
 // One line of UTF-8 text drawn with Xft in the controller's font (borrowed; it must outlive the
 // window). The text is measured and its colour allocated once, at construction; the destructor
 // releases the drawing surface and the colour when destroyChildWindow was not called.
+// A text that the font does not draw alone (TextLayout.h) is laid out by Pango instead, when the
+// controller lends a layout context (borrowed, kept as long as the font): its width is then its
+// logical width, its extents those of the layout, and its ink is centred in the window. Without a
+// context every text goes to Xft.
 class TextWindow : public NativeChildWindow {
  public:
   TextWindow(Display* display, const ChildWinInfo& info, NativeUIControllerCallback* callback,
-             XftFont* font);
+             XftFont* font, TextLayoutContext* layouts = nullptr);
   ~TextWindow() override;
 
   bool createChildWindow(Window root, Window parent, XRectangle rect, unsigned long borderPixel,
@@ -130,13 +136,20 @@ class TextWindow : public NativeChildWindow {
 
   // customText when it is set, else text.
   const std::string& getText() const;
+  // Shortens the text to at most `maxWidth` pixels, ending in an ellipsis, and measures it
+  // again; a single space when not even the ellipsis fits. Before createChildWindow only.
+  void fitToWidth(int maxWidth);
+  bool laidOut() const { return _laidOut != nullptr; }
 
  private:
   void initLocal();
-
+  void measure();
+  int contentWidth() const;
   void logExtent();
 
   XftFont* _xfont;
+  TextLayoutContext* _layouts;
+  std::shared_ptr<const LaidOutText> _laidOut;  // null: drawn by Xft alone
   XGlyphInfo _extent{};
   XftDrawPtr _xftDraw;
   XftColorHolder _xftColor;

@@ -27,11 +27,7 @@ NativeUIController::~NativeUIController() {
   const XlibTurn turn(xlibTurns());
   _monitorLayout.forget();
   _errorSuppressor.reset();  // left installed by a showing that failed before its event loop
-  _childWindows.clear();     // their X resources need the display, so before it closes
-  _windowOrders.clear();
-  if (_font) XftFontClose(_display.get(), _font);
-  _font = nullptr;
-  _display.reset();
+  releaseConnection();
   std::cout << "~NativeUIController"
             << ": Completed" << std::endl;
   printf("%s:%p\n", "~NativeUIController", static_cast<void*>(this));

@@ -35,6 +35,7 @@
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
 #include "RaisePolicy.h"
+#include "TextLayout.h"
 #include "X11Utils.h"
 #include "XConnection.h"
 #include "XHandles.h"
@@ -137,6 +138,7 @@ class NativeUIController {
   void endLostConnection(LoopState& state);
   void endBuildOnLostConnection();
   void releaseLostConnection();
+  void releaseConnection();
   void onButtonPress(const XEvent& event, LoopState& state);
   void onButtonRelease(const XEvent& event, LoopState& state);
   void onMotionNotify(const XEvent& event, LoopState& state);
@@ -199,6 +201,9 @@ class NativeUIController {
   double _desktopDpi = 0;
   Window _controlBarWindow = 0;
   XftFont* _font = nullptr;
+  // Pango's context for the texts that _font does not draw alone; made at the first such text,
+  // kept with the font, and released before it and before the connection closes.
+  TextLayoutContext _textLayouts;
   std::map<WindowOrder, std::unique_ptr<NativeChildWindow>> _childWindows;
   std::map<Window, WindowOrder> _windowOrders;
   Window _rootWindow = 0;

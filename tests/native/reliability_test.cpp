@@ -17,6 +17,7 @@
 
 #include "NativeUIController.h"
 #include "TextFit.h"
+#include "TextLayout.h"
 #include "support/Probe.h"
 #include "support/RecordingCallback.h"
 #include "support/XServer.h"
@@ -222,6 +223,26 @@ TEST_F(TextFit, CutsOnlyAtCharacterBoundaries) {
   EXPECT_EQ(NativeUI::cutAtCharacter(text, 4), "a\xC3\xA9");
   EXPECT_EQ(NativeUI::cutAtCharacter(text, 2), "a");
   EXPECT_EQ(NativeUI::cutAtCharacter(text, 0), "");
+  // Texts that Pango lays out are cut between clusters (e with its combining acute stays whole);
+  // marks alone are one cluster, cut at a character.
+  EXPECT_EQ(NativeUI::cutAtCluster("ae\xCC\x81", 3), "a");
+  EXPECT_EQ(NativeUI::cutAtCluster("\xCC\x81\xCC\x81\xCC\x81", 5), "\xCC\x81\xCC\x81");
+}
+
+TEST_F(TextFit, OnlyTextsThatTheFontDrawsAloneStayWithXft) {
+  for (const char* text : {"You are sharing entire screen", "Stop sharing\xE2\x80\xA6", " ",
+                           "\xD0\x92\xD1\x8B \xCE\xB5\xCE\xAF\xCF\x83\xCF\x84\xCE\xB5"}) {
+    EXPECT_TRUE(NativeUI::fontDrawsAlone(display, font, text)) << text;  // Latin, Cyrillic, Greek
+  }
+  // A combining mark, a right-to-left override, Hebrew, CJK, a newline, invalid UTF-8, NUL.
+  for (const std::string& text : std::initializer_list<std::string>{
+           "e\xCC\x81",
+           "\xE2\x80\xAE"
+           "abc",
+           "\xD7\xA9", "\xE7\x94\xBB", "a\nb", "\xC3", std::string("a\0b", 3)}) {
+    EXPECT_FALSE(NativeUI::fontDrawsAlone(display, font, text)) << text;
+  }
+  EXPECT_EQ(NativeUI::validUtf8(std::string("a\xC3\0", 3)), "a\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST_F(TextFit, TextsThatFitAreKeptAndOthersEndInAnEllipsis) {
@@ -259,12 +280,12 @@ class LongTexts : public ::testing::Test {
     NativeUI::setChildControlBarText(WindowOrder::SharingText, "");
     NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "");
   }
-  Geometry showAndMeasureBar() {
+  Geometry showAndMeasureBar(int shownBefore = 0) {
     EXPECT_TRUE(controller->showControlBar(0));
-    EXPECT_TRUE(callback.waitFor("shown"));
+    EXPECT_TRUE(callback.waitFor("shown", shownBefore + 1));
     Geometry bar;
-    EXPECT_TRUE(
-        probe->geometry(callback.loggedId("Created control bar window: 0x([0-9A-F]+)"), bar));
+    EXPECT_TRUE(probe->geometry(
+        callback.loggedId("Created control bar window: 0x([0-9A-F]+)", shownBefore), bar));
     return bar;
   }
 
@@ -275,24 +296,35 @@ class LongTexts : public ::testing::Test {
   std::unique_ptr<NativeUIController> controller;
 };
 
+// Latin, then for Pango invalid UTF-8 before a megabyte of Devanagari conjuncts.
 TEST_F(LongTexts, AMegabyteTextShowsABarThatFitsItsMonitor) {
-  NativeUI::setChildControlBarText(WindowOrder::SharingText, std::string(1 << 20, 'W'));
-  const Geometry bar = showAndMeasureBar();
-  EXPECT_LE(bar.width, 1024u);
-  EXPECT_GE(bar.x, 0);
-  EXPECT_LE(bar.x + static_cast<int>(bar.width), 1024);
-  EXPECT_TRUE(controller->isVisible());
+  std::string conjuncts = "\xFF\xC3";
+  while (conjuncts.size() < (1 << 20)) conjuncts += "\xE0\xA4\x95\xE0\xA5\x8D\xE0\xA4\xB7";
+  int showings = 0;
+  for (const std::string& text : {std::string(1 << 20, 'W'), conjuncts}) {
+    NativeUI::setChildControlBarText(WindowOrder::SharingText, text);
+    const Geometry bar = showAndMeasureBar(showings++);
+    EXPECT_LE(bar.width, 1024u);
+    EXPECT_GE(bar.x, 0);
+    EXPECT_LE(bar.x + static_cast<int>(bar.width), 1024);
+    EXPECT_TRUE(controller->isVisible());
+    controller->hideControlBar();
+  }
 }
 
 TEST_F(LongTexts, TwoTextsWiderThanTheMonitorShareIt) {
-  std::string words;
-  for (int i = 0; i < 60; ++i) words += "sharing ";
-  NativeUI::setChildControlBarText(WindowOrder::SharingText, words);
-  NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "Stop " + words);
-  const Geometry bar = showAndMeasureBar();
-  EXPECT_LE(bar.width, 1024u);
-  EXPECT_GT(bar.width, 900u);  // shortened to fit, not to nothing
-  EXPECT_GE(bar.x, 0);
+  int showings = 0;
+  for (const std::string word : {"sharing ", "\xD7\xA9\xD7\x99\xD7\xAA\xD7\x95\xD7\xA3 "}) {
+    std::string words;
+    for (int i = 0; i < 60; ++i) words += word;
+    NativeUI::setChildControlBarText(WindowOrder::SharingText, words);
+    NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "Stop " + words);
+    const Geometry bar = showAndMeasureBar(showings++);
+    EXPECT_LE(bar.width, 1024u) << word;
+    EXPECT_GT(bar.width, 900u) << word;  // shortened to fit, not to nothing
+    EXPECT_GE(bar.x, 0) << word;
+    controller->hideControlBar();
+  }
 }
 
 }  // namespace

@@ -6,13 +6,19 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <lodepng.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "NativeUIController.h"
 #include "RaisePolicy.h"
@@ -442,6 +448,8 @@ TEST_F(UiThread, ReparentingMarksTheTopLevelFrameAndSurvivesAVanishingFrame) {
 // the server and draws the 96-dpi indicator twice as large; an override of 1 brings today's back.
 TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt) {
   server->run("sh -c \"echo 'Xft.dpi: 192' | xrdb -nocpp -merge\"");
+  // Its fallback font is laid out by Pango, at the scale of the bar's own font.
+  NativeUI::setChildControlBarText(WindowOrder::SharingText, "画面全体を共有しています");
   // The rows of the texts' children that hold ink: neither cut at the top nor at the bottom.
   auto expectTextsInside = [&](unsigned int minInkHeight) {
     for (auto [order, background] : {std::pair{WindowOrder::SharingText, kBarGreen},
@@ -553,6 +561,100 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
   showAndWait(1, 2);
   EXPECT_EQ(geometryOf(bar).height, 38u);
   EXPECT_EQ(geometryOf(bar).y, kWorkAreaTop + 10);
+}
+
+// Where an image differs clearly from its background: the ink's box, and the number of ink
+// pixels in each column, whose profile tells glyphs apart from the same glyphs in another order.
+struct Ink {
+  int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
+  std::vector<int> columns;
+};
+Ink inkOf(const std::vector<unsigned long>& pixels, int width, unsigned long background) {
+  Ink ink;
+  ink.columns.assign(width, 0);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    int difference = 0;
+    for (int shift : {0, 8, 16}) {
+      const int a = (pixels[i] >> shift) & 0xFF;
+      difference =
+          std::max(difference, std::abs(a - static_cast<int>((background >> shift) & 0xFF)));
+    }
+    if (difference < 96) continue;
+    const int x = static_cast<int>(i) % width;
+    const int y = static_cast<int>(i) / width;
+    ++ink.columns[x];
+    ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
+    ink.top = std::min(ink.top, y), ink.bottom = std::max(ink.bottom, y);
+  }
+  return ink;
+}
+// The correlation of the two column profiles, each from its ink's left edge, at the best of a
+// few pixels' shift (Pango's viewer places glyphs at other fractions of a pixel): 1 when alike.
+double likeness(const Ink& a, const Ink& b) {
+  const auto column = [](const Ink& ink, int i) {
+    return i >= 0 && ink.left + i <= ink.right ? double(ink.columns[ink.left + i]) : 0.0;
+  };
+  double best = 0;
+  for (int shift = -2; shift <= 2; ++shift) {
+    double ab = 0, aa = 0, bb = 0;
+    for (int i = -2; i <= std::max(a.right - a.left, b.right - b.left) + 2; ++i) {
+      ab += column(a, i) * column(b, i + shift);
+      aa += column(a, i) * column(a, i);
+      bb += column(b, i + shift) * column(b, i + shift);
+    }
+    best = std::max(best, ab / std::sqrt(aa * bb));
+  }
+  return best;
+}
+
+// Texts the bar's font lacks, or that need shaping or right-to-left order, look as Pango's own
+// viewer draws them in the bar's font: each child as wide as the logical text plus its padding,
+// the ink as wide and as high, whole inside the child, and its glyphs in the same order.
+TEST_F(UiThread, TextsInEveryScriptLookAsTheLayoutLibraryDrawsThem) {
+  const std::pair<std::string, std::string> showings[] = {
+      {"画面全体を共有しています", "أنت تشارك الشاشة بأكملها"},
+      {"אתה משתף את כל המסך", "आप पूरी स्क्रीन साझा कर रहे हैं"},
+      {"Sharing 您正在共享整个屏幕", "คุณกำลังแชร์ทั้งหน้าจอ"}};
+  int shown = 0;
+  for (const auto& [sharing, stop] : showings) {
+    NativeUI::setChildControlBarText(WindowOrder::SharingText, sharing);
+    NativeUI::setChildControlBarText(WindowOrder::StopSharingText, stop);
+    showAndWait(0, shown);
+    for (auto [order, text, background, padding] :
+         {std::tuple{WindowOrder::SharingText, sharing, kBarGreen, 13},
+          {WindowOrder::StopSharingText, stop, kBarRed, 0}}) {
+      const std::string file = "/tmp/pango-reference-" + std::to_string(getpid()) + ".png";
+      server->run(
+          "pango-view --font='Cantarell 11' --dpi=96 -q --margin=0 --background=black "
+          "--foreground=white -o " +
+          file + " --text='" + text + "'");
+      unsigned char* rgba = nullptr;
+      unsigned int width = 0, height = 0;
+      ASSERT_EQ(lodepng_decode32_file(&rgba, &width, &height, file.c_str()), 0u) << text;
+      std::vector<unsigned long> pixels(size_t{width} * height);
+      for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = rgba[i * 4] << 16 | rgba[i * 4 + 1] << 8 | rgba[i * 4 + 2];
+      }
+      free(rgba);
+      std::remove(file.c_str());
+      const Ink reference = inkOf(pixels, static_cast<int>(width), 0);
+
+      const Geometry g = child(order);
+      EXPECT_NEAR(static_cast<int>(g.width) - padding, static_cast<int>(width), 1) << text;
+      Ink drawn;
+      ASSERT_TRUE(waitUntil([&] {
+        drawn = inkOf(probe->screenPixels(g), static_cast<int>(g.width), background);
+        return drawn.right >= 0;
+      })) << text;
+      EXPECT_NEAR(drawn.right - drawn.left, reference.right - reference.left, 2) << text;
+      EXPECT_NEAR(drawn.bottom - drawn.top, reference.bottom - reference.top, 2) << text;
+      EXPECT_GE(drawn.top, 1) << text;
+      EXPECT_LE(drawn.bottom, static_cast<int>(g.height) - 2) << text;
+      EXPECT_GT(likeness(drawn, reference), 0.85) << text;  // mirrored: 0.56 to 0.70
+    }
+    ASSERT_TRUE(controller->hideControlBar());
+    ++shown;
+  }
 }
 
 // Another monitor moves, then ours takes a smaller mode: only our change moves the indicator,

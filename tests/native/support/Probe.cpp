@@ -54,12 +54,19 @@ std::vector<Geometry> Probe::boundingShape(Window window) {
   return out;
 }
 
-unsigned long Probe::screenPixel(int x, int y) {
-  XImage* image = XGetImage(_display, root(), x, y, 1, 1, AllPlanes, ZPixmap);
+unsigned long Probe::screenPixel(int x, int y) { return screenPixels({x, y, 1, 1})[0]; }
+
+std::vector<unsigned long> Probe::screenPixels(const Geometry& area) {
+  XImage* image =
+      XGetImage(_display, root(), area.x, area.y, area.width, area.height, AllPlanes, ZPixmap);
   if (!image) throw std::runtime_error("XGetImage failed");
-  const unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
+  std::vector<unsigned long> pixels;
+  for (unsigned int y = 0; y < area.height; ++y) {
+    for (unsigned int x = 0; x < area.width; ++x)
+      pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+  }
   XDestroyImage(image);
-  return pixel;
+  return pixels;
 }
 
 bool Probe::pointerIsFree() {

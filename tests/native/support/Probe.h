@@ -37,6 +37,8 @@ class Probe {
   std::vector<Geometry> boundingShape(Window window);
   // 0xRRGGBB of the root window's pixel: what the screen shows there.
   unsigned long screenPixel(int x, int y);
+  // The same for every pixel of the area, row by row.
+  std::vector<unsigned long> screenPixels(const Geometry& area);
   // Whether this client could grab the pointer now (nobody else holds it); releases it again.
   bool pointerIsFree();
 
