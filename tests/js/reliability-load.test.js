@@ -110,10 +110,12 @@ async function scenario(source) {
 
 const growth = (checkpoints, key) => checkpoints.at(-1)[key] - checkpoints[0][key];
 
-test('1,000 showings, on one monitor, alternating two, and switching without a hide, leave memory and the server flat', async (t) => {
+test('1,000 showings, on one monitor (half of them with CJK texts), alternating two, and switching without a hide, leave memory and the server flat', async (t) => {
   const [r] = await scenario(`
     main(async () => {
-      for (let i = 0; i < 20; ++i) { await show(i % 2); await hide(); }
+      // Half the showings with texts that Pango lays out from fallback fonts.
+      const cjk = { sharing_text: '画面全体を共有しています', stop_sharing: '共有を停止' };
+      for (let i = 0; i < 20; ++i) { await show(i % 2, i % 4 < 2 ? cjk : undefined); await hide(); }
 
       // The cursors of this showing are our theme's: the grips' and the stop text's.
       await show(1);
@@ -130,7 +132,7 @@ test('1,000 showings, on one monitor, alternating two, and switching without a h
       const checkpoints = [{ cycle: 0, ...memory(), counts: resources() }];
       for (let i = 1; i <= 1000; ++i) {
         if (i <= 400) {
-          await show(0);
+          await show(0, i % 2 ? cjk : undefined);
           await hide();
         } else if (i <= 800) {
           await show(i % 2);

@@ -124,6 +124,11 @@ function makeShapes(trip) {
     { name: 'sharing_text 1 MiB', value: { sharing_text: huge } },
     { name: 'stop_sharing 1 MiB of euro signs', value: { stop_sharing: hugeWide } },
     { name: 'sharing_text convertible', value: { sharing_text: convertible('from toString') } },
+    // Texts for the layout engine that do nothing a reader expects.
+    { name: 'marks only', value: { sharing_text: '\u0301\u0308\u0327'.repeat(40), stop_sharing: '\u0e48' } },
+    { name: 'unpaired bidi controls', value: { sharing_text: '\u202eabc\u2067', stop_sharing: '\u202b\u05d0' } },
+    { name: 'lone surrogates, no font', value: { sharing_text: '\udc00\ud800x', stop_sharing: '\u{10fffd}\uffff' } },
+    { name: '1,000 emoji, 10,000 CJK', value: { sharing_text: '\u{1f600}'.repeat(1000), stop_sharing: '\u4f60'.repeat(10000) } },
     { name: 'inherited sharing_text', value: Object.create({ sharing_text: 'inherited' }) },
     { name: 'sharing_text symbol', value: { sharing_text: Symbol('t') }, options: typeError(SYMBOL_TEXT) },
     { name: 'stop_sharing null-prototype', value: { stop_sharing: Object.create(null) }, options: typeError(NO_PRIMITIVE) },
