@@ -120,9 +120,9 @@ export declare class NativeUIWrapper {
 
 /** Options of {@link ScreenShareIndicator.show}. */
 export interface ShowOptions {
-  /** The notice on the bar. Default "You are sharing entire screen". */
+  /** The notice on the bar, in any script. Default "You are sharing entire screen". */
   sharingText?: string;
-  /** The text of the stop button. Default "Stop sharing". */
+  /** The text of the stop button, in any script. Default "Stop sharing". */
   stopText?: string;
   /** From 1 to 4: the bar's and the frame's scale for this showing, instead of Xft.dpi / 96. */
   scale?: number;
