@@ -228,7 +228,7 @@ void NativeUIController::createChildObjects(int32_t& totalWidth) {
       text = fontDrawsAlone(_display.get(), _font, capped) ? capped
                                                            : cutAtCluster(text, kMaxTextBytes);
     }
-    if (text.size() != shown.size() || text != shown) row.customText = text;
+    if (text != shown) row.customText = text;
   }
   totalWidth = 0;
   for (const ChildWinInfo& row : _rows) {

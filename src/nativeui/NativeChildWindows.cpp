@@ -184,7 +184,8 @@ void TextWindow::measure() {
 void TextWindow::fitToWidth(int maxWidth) {
   // The shared layout stays whole for the showings that have room for it.
   std::shared_ptr<LaidOutText> cut;
-  if (_laidOut) cut = std::make_shared<LaidOutText>(_layouts->get(_display, _xfont), getText());
+  PangoContext* context = _laidOut ? _layouts->get(_display, _xfont) : nullptr;
+  if (context) cut = std::make_shared<LaidOutText>(context, getText());
   if (cut && cut->ellipsize(maxWidth)) {
     _laidOut = cut;
     _extent = _laidOut->extent();
