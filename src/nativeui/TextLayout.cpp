@@ -36,8 +36,8 @@ bool drawnAlone(gunichar c) {
     default:
       break;
   }
-  // Some punctuation of the Common script is right-to-left (the Arabic semicolon and question
-  // mark), and so are Arabic numbers' separators in their context.
+  // A few characters of the Common script are right-to-left (the Arabic semicolon and question
+  // mark) or Arabic numbers: their order is the bidi algorithm's.
   const FriBidiCharType bidi = fribidi_get_bidi_type(c);
   return !FRIBIDI_IS_RTL(bidi) && bidi != FRIBIDI_TYPE_AN;
 }
@@ -72,7 +72,8 @@ std::string cutAtCluster(const std::string& text, size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
   // Whether a cluster ends at an offset depends on the character after it: one more is enough.
   const std::string head = cutAtCharacter(text, maxBytes + 8);
-  const int characters = static_cast<int>(g_utf8_strlen(head.data(), head.size()));
+  const int characters =
+      static_cast<int>(g_utf8_strlen(head.data(), static_cast<gssize>(head.size())));
   std::vector<PangoLogAttr> attrs(characters + 1);
   pango_get_log_attrs(head.data(), static_cast<int>(head.size()), -1, pango_language_get_default(),
                       attrs.data(), characters + 1);
