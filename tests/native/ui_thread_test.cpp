@@ -567,40 +567,34 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
 // pixels in each column, whose profile tells glyphs apart from the same glyphs in another order.
 struct Ink {
   int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
-  std::vector<int> columns;
+  std::vector<double> columns;
+  double column(int i) const { return i >= 0 && left + i <= right ? columns[left + i] : 0; }
 };
 Ink inkOf(const std::vector<unsigned long>& pixels, int width, unsigned long background) {
   Ink ink;
   ink.columns.assign(width, 0);
-  for (size_t i = 0; i < pixels.size(); ++i) {
+  const auto channel = [](unsigned long pixel, int shift) { return int(pixel >> shift & 0xFF); };
+  for (int i = 0; i < static_cast<int>(pixels.size()); ++i) {
     int difference = 0;
-    for (int shift : {0, 8, 16}) {
-      const int a = (pixels[i] >> shift) & 0xFF;
-      difference =
-          std::max(difference, std::abs(a - static_cast<int>((background >> shift) & 0xFF)));
+    for (int s : {0, 8, 16}) {
+      difference = std::max(difference, std::abs(channel(pixels[i], s) - channel(background, s)));
     }
     if (difference < 96) continue;
-    const int x = static_cast<int>(i) % width;
-    const int y = static_cast<int>(i) / width;
-    ++ink.columns[x];
-    ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
-    ink.top = std::min(ink.top, y), ink.bottom = std::max(ink.bottom, y);
+    ++ink.columns[i % width];
+    ink.left = std::min(ink.left, i % width), ink.right = std::max(ink.right, i % width);
+    ink.top = std::min(ink.top, i / width), ink.bottom = i / width;
   }
   return ink;
 }
 // The correlation of the two column profiles, each from its ink's left edge, at the best of a
 // few pixels' shift (Pango's viewer places glyphs at other fractions of a pixel): 1 when alike.
 double likeness(const Ink& a, const Ink& b) {
-  const auto column = [](const Ink& ink, int i) {
-    return i >= 0 && ink.left + i <= ink.right ? double(ink.columns[ink.left + i]) : 0.0;
-  };
   double best = 0;
   for (int shift = -2; shift <= 2; ++shift) {
     double ab = 0, aa = 0, bb = 0;
     for (int i = -2; i <= std::max(a.right - a.left, b.right - b.left) + 2; ++i) {
-      ab += column(a, i) * column(b, i + shift);
-      aa += column(a, i) * column(a, i);
-      bb += column(b, i + shift) * column(b, i + shift);
+      ab += a.column(i) * b.column(i + shift), aa += a.column(i) * a.column(i);
+      bb += b.column(i + shift) * b.column(i + shift);
     }
     best = std::max(best, ab / std::sqrt(aa * bb));
   }
@@ -632,13 +626,10 @@ TEST_F(UiThread, TextsInEveryScriptLookAsTheLayoutLibraryDrawsThem) {
       unsigned int width = 0, height = 0;
       ASSERT_EQ(lodepng_decode32_file(&rgba, &width, &height, file.c_str()), 0u) << text;
       std::vector<unsigned long> pixels(size_t{width} * height);
-      for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = rgba[i * 4] << 16 | rgba[i * 4 + 1] << 8 | rgba[i * 4 + 2];
-      }
+      for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = rgba[i * 4 + 1];  // grey: one channel
       free(rgba);
       std::remove(file.c_str());
       const Ink reference = inkOf(pixels, static_cast<int>(width), 0);
-
       const Geometry g = child(order);
       EXPECT_NEAR(static_cast<int>(g.width) - padding, static_cast<int>(width), 1) << text;
       Ink drawn;
