@@ -62,10 +62,9 @@ bool fontDrawsAlone(Display* display, XftFont* font, const std::string& text) {
 
 std::string validUtf8(const std::string& text) {
   if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return text;
-  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-  std::string result(valid);
-  g_free(valid);
-  return result;
+  const std::unique_ptr<gchar, decltype(&g_free)> valid(
+      g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())), &g_free);
+  return valid.get();
 }
 
 std::string cutAtCluster(const std::string& text, size_t maxBytes) {
@@ -98,14 +97,14 @@ PangoContext* TextLayoutContext::get(Display* display, XftFont* font) {
   double pixelSize = 0;
   FcPatternGetString(font->pattern, FC_FAMILY, 0, &family);
   FcPatternGetDouble(font->pattern, FC_PIXEL_SIZE, 0, &pixelSize);
-  PangoFontDescription* description = pango_font_description_new();
-  if (family) pango_font_description_set_family(description, reinterpret_cast<char*>(family));
+  const std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> description(
+      pango_font_description_new(), &pango_font_description_free);
+  if (family) pango_font_description_set_family(description.get(), reinterpret_cast<char*>(family));
   // In pixels, as Xft opened the bar's font: its size already holds the scale and the dpi.
   if (pixelSize > 0) {
-    pango_font_description_set_absolute_size(description, pixelSize * PANGO_SCALE);
+    pango_font_description_set_absolute_size(description.get(), pixelSize * PANGO_SCALE);
   }
-  pango_context_set_font_description(_context.get(), description);
-  pango_font_description_free(description);
+  pango_context_set_font_description(_context.get(), description.get());  // copies it
   _font = font;
   return _context.get();
 }
