@@ -132,6 +132,7 @@ struct ShowingReport {
       : kind(event.kind),
         showing(event.showing),
         reason(event.reason),
+        visible(event.visible),
         line(event.line != nullptr ? event.line : ""),
         x(event.x),
         y(event.y),
@@ -141,6 +142,7 @@ struct ShowingReport {
   ShowingEvent::Kind kind;
   uint64_t showing;
   HiddenReason reason;
+  bool visible;
   std::string line;
   int32_t x;
   int32_t y;
@@ -162,6 +164,10 @@ const char* kindName(ShowingEvent::Kind kind) {
       return "monitor-changed";
     case ShowingEvent::Kind::Ended:
       return "ended";
+    case ShowingEvent::Kind::WindowChanged:
+      return "window-changed";
+    case ShowingEvent::Kind::WindowVisibility:
+      return "window-visibility";
   }
   return "unknown";
 }
@@ -176,6 +182,8 @@ const char* reasonName(HiddenReason reason) {
       return "connection-lost";
     case HiddenReason::MonitorDisconnected:
       return "monitor-disconnected";
+    case HiddenReason::WindowClosed:
+      return "window-closed";
   }
   return "unknown";
 }
@@ -187,8 +195,9 @@ void setGeometry(Napi::Object& object, int32_t x, int32_t y, int32_t width, int3
   object.Set("height", height);
 }
 
-// { kind, showing } and what the kind carries: the monitor's geometry (started,
-// monitor-changed), the reason (hidden) or the line that ended the build (failed).
+// { kind, showing } and what the kind carries: the geometry of the monitor or the shared window
+// (started, monitor-changed, window-changed), whether the shared window is viewable
+// (window-visibility), the reason (hidden) or the line that ended the build (failed).
 Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
   Napi::Object object = Napi::Object::New(env);
   object.Set("kind", kindName(report.kind));
@@ -196,7 +205,11 @@ Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
   switch (report.kind) {
     case ShowingEvent::Kind::Started:
     case ShowingEvent::Kind::MonitorChanged:
+    case ShowingEvent::Kind::WindowChanged:
       setGeometry(object, report.x, report.y, report.width, report.height);
+      break;
+    case ShowingEvent::Kind::WindowVisibility:
+      object.Set("visible", report.visible);
       break;
     case ShowingEvent::Kind::Hidden:
       object.Set("reason", reasonName(report.reason));
@@ -260,6 +273,7 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
                       StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
                       StaticMethod<&NativeUIWrapper::listMonitors>("_internal_listMonitors"),
                       InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
+                      InstanceMethod<&NativeUIWrapper::showWindow>("_internal_showWindow"),
                       InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
                           "registerShowControlBarCallback"),
                       InstanceMethod<&NativeUIWrapper::registerHideControlBarCallback>(
@@ -397,6 +411,39 @@ void NativeUIWrapper::registerShowingEventCallback(const Napi::CallbackInfo& inf
   registerFunction(info, showingEventCallback, "_internal_registerShowingEventCallback");
 }
 
+// The options object of both shows: the texts are stored for the next showing, the scale is
+// returned (0: the desktop's).
+double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  double scale = 0;  // the desktop's
+  if (info.Length() <= 1) return scale;
+  if (!info[1].IsObject()) {  // functions count as objects here
+    throw Napi::TypeError::New(
+        env, "Wrong type of argument for options parameters, expected JSON object");
+  }
+  Napi::Object options = info[1].ToObject();
+  // Checked before any text is stored: a refused call leaves everything as it was.
+  if (options.Has("scale")) {
+    const Napi::Value value = options.Get("scale");
+    if (!value.IsUndefined()) {
+      if (!value.IsNumber() || std::isnan(value.As<Napi::Number>().DoubleValue())) {
+        throw Napi::TypeError::New(env, "Wrong type of option scale, expected Number");
+      }
+      scale = value.As<Napi::Number>().DoubleValue();
+      if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
+    }
+  }
+  if (options.Has("sharing_text")) {
+    NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
+                                     options.Get("sharing_text").ToString().Utf8Value());
+  }
+  if (options.Has("stop_sharing")) {
+    NativeUI::setChildControlBarText(NativeUI::WindowOrder::StopSharingText,
+                                     options.Get("stop_sharing").ToString().Utf8Value());
+  }
+  return scale;
+}
+
 void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   if (info.Length() < 1) {
@@ -405,38 +452,52 @@ void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
   if (!info[0].IsNumber()) {
     throw Napi::TypeError::New(env, "Wrong 1st argument type for showControlBar, expected Number");
   }
-  double scale = 0;  // the desktop's
-  if (info.Length() > 1) {
-    if (!info[1].IsObject()) {  // functions count as objects here
-      throw Napi::TypeError::New(
-          env, "Wrong type of argument for options parameters, expected JSON object");
-    }
-    Napi::Object options = info[1].ToObject();
-    // Checked before any text is stored: a refused call leaves everything as it was.
-    if (options.Has("scale")) {
-      const Napi::Value value = options.Get("scale");
-      if (!value.IsUndefined()) {
-        if (!value.IsNumber() || std::isnan(value.As<Napi::Number>().DoubleValue())) {
-          throw Napi::TypeError::New(env, "Wrong type of option scale, expected Number");
-        }
-        scale = value.As<Napi::Number>().DoubleValue();
-        if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
-      }
-    }
-    if (options.Has("sharing_text")) {
-      NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
-                                       options.Get("sharing_text").ToString().Utf8Value());
-    }
-    if (options.Has("stop_sharing")) {
-      NativeUI::setChildControlBarText(NativeUI::WindowOrder::StopSharingText,
-                                       options.Get("stop_sharing").ToString().Utf8Value());
-    }
-  }
+  const double scale = readShowOptions(info);
   const uint32_t monitorIndex = info[0].ToNumber().Uint32Value();
   sNativeUIController->setScaleOverride(scale);
   if (!sNativeUIController->showControlBar(monitorIndex)) {
     throw Napi::TypeError::New(env, "Invalid monitor id passed");
   }
+}
+
+// _internal_showWindow(id, options): the bar for one X window, by its id. An id that names no
+// window the indicator can frame throws a RangeError with code ERR_INDICATOR_NO_WINDOW, and no
+// showing is started or taken down.
+void NativeUIWrapper::showWindow(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  const double id = info.Length() > 0 && info[0].IsNumber() ? info[0].As<Napi::Number>().DoubleValue()
+                                                            : -1;
+  // X ids are 29 bits; anything else could only be truncated into some other window's id.
+  if (!(id >= 0 && id <= 0x1FFFFFFF && id == std::floor(id))) {
+    throw Napi::TypeError::New(
+        env, "Wrong 1st argument type for _internal_showWindow, expected an X window id");
+  }
+  const double scale = readShowOptions(info);
+  const auto window = static_cast<unsigned long>(id);
+  sNativeUIController->setScaleOverride(scale);
+  const char* why = nullptr;
+  switch (sNativeUIController->showControlBarOnWindow(window)) {
+    case NativeUI::WindowLookup::Found:
+      return;
+    case NativeUI::WindowLookup::NotAWindow:
+      why = "it is not a window";
+      break;
+    case NativeUI::WindowLookup::Root:
+      why = "it is the root window";
+      break;
+    case NativeUI::WindowLookup::NotViewable:
+      why = "it is not viewable";
+      break;
+    case NativeUI::WindowLookup::OtherScreen:
+      why = "it is on another X screen";
+      break;
+  }
+  char message[96];
+  snprintf(message, sizeof(message), "No window 0x%lx to share: %s", window, why);
+  Napi::Error error = Napi::RangeError::New(env, message);
+  error.Set("code", "ERR_INDICATOR_NO_WINDOW");
+  error.Set("window", static_cast<double>(window));
+  throw error;
 }
 
 void NativeUIWrapper::hideControlBar(const Napi::CallbackInfo& /*info*/) {

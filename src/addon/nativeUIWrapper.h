@@ -80,7 +80,9 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
 
   static void setSafeWrap(const Napi::CallbackInfo& info);
   static Napi::Value listMonitors(const Napi::CallbackInfo& info);
+  static double readShowOptions(const Napi::CallbackInfo& info);
   void showControlBar(const Napi::CallbackInfo& info);
+  void showWindow(const Napi::CallbackInfo& info);
   void hideControlBar(const Napi::CallbackInfo& info);
   void registerShowControlBarCallback(const Napi::CallbackInfo& info);
   void registerHideControlBarCallback(const Napi::CallbackInfo& info);

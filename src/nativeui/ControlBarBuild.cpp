@@ -61,16 +61,18 @@ bool NativeUIController::createWindows() {
 
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
-  _borderWindow = createTopLevel(visualInfo, _monitor.x, _monitor.y, _monitor.width,
-                                 _monitor.height, kBorderValueMask, kBorderEventMask);
+  _borderWindow = createTopLevel(visualInfo, _frameRect.x, _frameRect.y, _frameRect.width,
+                                 _frameRect.height, kBorderValueMask, kBorderEventMask);
   if (_borderWindow == 0) {
     logBuildFailure("XCreateWindow(): Window creation failed: %s", XDisplayName(nullptr));
     return false;
   }
-  setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
+  setWindowFixedSize(display, _borderWindow, _frameRect.width, _frameRect.height);
   removeTitleBar(display, _borderWindow, _rootWindow);
   setAlwaysOnTop(display, _borderWindow, _rootWindow);
-  setWindowShape(display, _borderWindow, _monitor, _frameWidth);
+  setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
+  // The frame lies on the shared window's own edges, where its resize handles are.
+  if (_sharedId != 0) clearInputShape(display, _borderWindow);
   setZELNativeUIWindowTypeIgnore(display, _borderWindow);
   callback()->onLog(LogType::Log, "Created border window: 0x%08X",
                     static_cast<unsigned int>(_borderWindow));
@@ -85,6 +87,7 @@ bool NativeUIController::createWindows() {
     return false;
   }
   XMapWindow(display, _borderWindow);
+  _frameMapped = true;
   callback()->onLog(LogType::Log, "All windows mapped");
   return runNativeUIControllerThread();
 }

@@ -47,6 +47,7 @@ bool NativeUIController::runNativeUIControllerThread() {
   state.handlers = kEventHandlers;
   watchMonitor(state);
   watchStacking(state);
+  watchSharedWindow(state);
 
   while (!state.exitTriggered) {
     if (waitForEvents(state) && _exitRequested.load() && _borderWindow != 0) tearDown();
@@ -62,12 +63,14 @@ bool NativeUIController::runNativeUIControllerThread() {
     // is already here: they wait for it, and the little they could find waits with them.
     if (!_shownInShowing) continue;
     followMonitor(state);
+    followWindow(state);
     keepOnTop(state);
   }
 
   if (!_connectionLost.load()) {
     unwatchMonitor();
     unwatchStacking();
+    unwatchSharedWindow();
   }
   _errorSuppressor.reset();
   _borderWindow = 0;
@@ -122,6 +125,10 @@ void NativeUIController::drainEvents(LoopState& state) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type < 0 || event.type >= kEventTypes) continue;
+    if (isSharedWindowEvent(event)) {
+      onSharedWindowEvent(event, state);
+      continue;
+    }
     // Reported because we watch the root's children, not because of anything of ours: the
     // table's handlers see exactly the events they always saw.
     if (isTopLevelChange(event)) {
@@ -281,7 +288,8 @@ void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) 
 
 void NativeUIController::onMapNotify(const XEvent& event, LoopState&) {
   const Window window = event.xmap.window;
-  if (window != _borderWindow || window == 0) return;
+  // Mapped again: the shared window of a window showing is viewable again.
+  if (window != _borderWindow || window == 0 || _shownInShowing) return;
   callback()->onLog(LogType::Log, "Window created and visible: %d", static_cast<int>(window));
   _visible.store(true);
   _shownInShowing = true;

@@ -1,6 +1,6 @@
 // What one run of the UI thread's event loop keeps from cycle to cycle. Private to the files of
 // the loop: EventLoop.cpp (waiting, draining, the core events), MonitorFollow.cpp (the shown
-// monitor's changes) and StayOnTop.cpp (other windows over the indicator).
+// monitor's changes), WindowFollow.cpp (the shared window's) and StayOnTop.cpp (other windows over the indicator).
 #pragma once
 
 #include <X11/Xlib.h>
@@ -25,6 +25,12 @@ struct NativeUIController::LoopState {
   // brings several events.
   bool monitorToCheck = false;
   bool stackingToCheck = false;
+  // A window showing: the top-level to find again (first look, reparenting), the rectangle its
+  // last ConfigureNotify gave, and a map state to read again.
+  bool windowToCheck = false;
+  bool windowMoved = false;
+  MonitorInfo windowRect;
+  bool visibilityToCheck = false;
   // The sibling each of our windows was last reported to lie on, to tell our restacks from our
   // moves.
   Window borderAbove = 0;

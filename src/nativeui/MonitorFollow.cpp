@@ -63,6 +63,10 @@ void NativeUIController::followMonitor(LoopState& state) {
   if (!state.monitorToCheck) return;
   state.monitorToCheck = false;
   if (_borderWindow == 0 || _barDestroyed) return;
+  if (_sharedId != 0) {
+    refreshScreenMonitors();  // no monitor of its own: the bar's may have moved or gone
+    return;
+  }
   MonitorInfo geometry;
   switch (readShownCrtc(geometry)) {
     case CrtcState::Gone:
@@ -102,11 +106,12 @@ NativeUIController::CrtcState NativeUIController::readShownCrtc(MonitorInfo& geo
 void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
   Display* display = _display.get();
   _monitor = geometry;
+  _frameRect = geometry;
   XMoveResizeWindow(display, _borderWindow, _monitor.x, _monitor.y,
                     static_cast<unsigned int>(_monitor.width),
                     static_cast<unsigned int>(_monitor.height));
   setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
-  setWindowShape(display, _borderWindow, _monitor, _frameWidth);
+  setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
   getWorkArea(display, _rootWindow, _workArea);
   const int32_t x = _barDragged ? clampBarX(_barX) : centredBarX();
   if (_barDragged) _barX = x;
@@ -123,6 +128,8 @@ void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
 void NativeUIController::monitorDisconnected() {
   callback()->onLog(LogType::Warn, "Shared monitor disconnected: %s", XDisplayName(nullptr));
   _teardownReason = HiddenReason::MonitorDisconnected;
+  // A show in answer to the hidden report must start afresh, not find this thread still running.
+  _endingByItself.store(true);
   destroyBarWindows();
 }
 

@@ -55,6 +55,11 @@ void MonitorLayout::forget() {
   _desktopChanged = true;
 }
 
+Display* MonitorLayout::connection() {
+  init();
+  return _display.get();
+}
+
 bool MonitorLayout::takeDesktopChanged() {
   const bool changed = _desktopChanged || !_display;
   _desktopChanged = false;

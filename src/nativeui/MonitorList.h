@@ -63,6 +63,9 @@ class MonitorLayout {
   // Closes the connection and drops the list: the next call lists on a new connection. For a
   // caller that knows the server went away before this connection could tell.
   void forget();
+  // The connection the lists are read on, opened if need be; null without a server. For a look
+  // at other clients' windows on the same thread, between lists.
+  Display* connection();
   // Whether the root's work area or resources (the desktop's dpi) may have changed since the
   // last call, as the events drained by the lists above tell; true on a new connection. Clears
   // the answer.

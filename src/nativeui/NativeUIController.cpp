@@ -105,7 +105,7 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   if (monitorIndex >= monitors.size()) return false;
 
   if (_thread && _thread->joinable()) {
-    if (static_cast<int64_t>(monitorIndex) == _monitorIndex) {
+    if (static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0) {
       if (!_threadEnded.load() && !_endingByItself.load()) return true;
       // The thread ended, or reported that it ends, by itself (a failed build, a lost
       // connection, or someone else destroyed the border window): saying "already shown" would
@@ -118,7 +118,9 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
 
   ensureConnection();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
+  _sharedId = 0;
   _monitor = monitors[monitorIndex].geometry;
+  _frameRect = _monitor;
   _crtc = monitors[monitorIndex].crtc;
   _monitorScreen = monitors[monitorIndex].screen;
   callback()->onLog(LogType::Log, "%s: Current monitor details, x:%d, y:%d, width:%d, height:%d",
@@ -126,6 +128,60 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   startUIThread();
   callback()->onLog(LogType::Log, "%s: Completed", "showControlBar");
   return true;
+}
+
+WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
+  callback()->onLog(LogType::Log, "%s", "showControlBarOnWindow");
+  SharedWindowPlace place;
+  std::vector<MonitorInfo> screenMonitors;
+  WindowLookup found = WindowLookup::NotAWindow;
+  int screen = 0;
+  {
+    const XlibTurn turn(xlibTurns());
+    if (_connectionLost.load()) _monitorLayout.forget();
+    // The layout's connection: the UI thread may own the controller's while this looks.
+    const std::vector<MonitorDetails> monitors = _monitorLayout.getMonitorDetails(false);
+    if (_monitorLayout.takeDesktopChanged()) _desktopChanges.fetch_add(1);
+    Display* display = _monitorLayout.connection();
+    if (display == nullptr) return WindowLookup::NotAWindow;
+    const XErrorSuppressor suppressor(display);  // the window may go at any moment
+    screen = DefaultScreen(display);
+    found = locateSharedWindow(display, RootWindow(display, screen), window, place);
+    for (const MonitorDetails& monitor : monitors) {
+      if (monitor.screen == screen) screenMonitors.push_back(monitor.geometry);
+    }
+    // Without RandR the screen is one monitor.
+    if (screenMonitors.empty()) {
+      screenMonitors.push_back(
+          MonitorInfo{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen), 0});
+    }
+  }
+  if (found != WindowLookup::Found) return found;
+
+  if (_thread && _thread->joinable()) {
+    if (window == _sharedId) {
+      if (!_threadEnded.load() && !_endingByItself.load()) return WindowLookup::Found;
+      joinUIThread();  // ended by itself: the window closed, say, and this is a new one
+    } else {
+      hideControlBar();
+    }
+  }
+  ensureConnection();
+  _monitorIndex = -1;
+  _sharedId = window;
+  _shared = place;
+  _frameRect = place.outer;
+  _screenMonitors = std::move(screenMonitors);
+  _monitor = _screenMonitors[monitorHolding(_screenMonitors, _frameRect)];
+  _crtc = 0;
+  _monitorScreen = screen;
+  callback()->onLog(LogType::Log,
+                    "%s: Shared window details, id:0x%lx, x:%d, y:%d, width:%d, height:%d",
+                    "showControlBarOnWindow", window, _frameRect.x, _frameRect.y,
+                    _frameRect.width, _frameRect.height);
+  startUIThread();
+  callback()->onLog(LogType::Log, "%s: Completed", "showControlBarOnWindow");
+  return WindowLookup::Found;
 }
 
 void NativeUIController::startUIThread() {
@@ -171,10 +227,10 @@ void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reaso
   event.kind = kind;
   event.showing = _showing;
   event.reason = reason;
-  event.x = _monitor.x;
-  event.y = _monitor.y;
-  event.width = _monitor.width;
-  event.height = _monitor.height;
+  event.x = _frameRect.x;  // the monitor itself in a monitor showing
+  event.y = _frameRect.y;
+  event.width = _frameRect.width;
+  event.height = _frameRect.height;
   callback()->onShowingEvent(event);
 }
 
@@ -220,6 +276,7 @@ bool NativeUIController::hideControlBar() {
     _exitRequested.store(false);
   }
   _monitorIndex = -1;
+  _sharedId = 0;
   callback()->onLog(LogType::Log, "%s: Completed", "hideControlBar");
   return true;
 }

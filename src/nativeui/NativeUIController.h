@@ -10,8 +10,9 @@
 // and closed only after the join, so the byte can never go to a descriptor that was closed and
 // reused. The UI thread only reads from it.
 //
-// While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp)
-// and keeps the indicator above other clients' windows (StayOnTop.cpp). The connection is
+// While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp),
+// or, in a showing of one window, that window (WindowFollow.cpp), and keeps the indicator above
+// other clients' windows (StayOnTop.cpp). The connection is
 // (re)opened on the owner thread at the start of a showing whenever none is usable: none could
 // be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
 // connection again, to release it.
@@ -30,11 +31,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
 #include "RaisePolicy.h"
+#include "SharedWindow.h"
 #include "TextLayout.h"
 #include "X11Utils.h"
 #include "XConnection.h"
@@ -74,6 +77,10 @@ class NativeUIController {
   // false: monitorIndex is not below the number of monitors. true: a UI thread for that monitor
   // was started or already runs; visibility is reported later through onWindowShown.
   bool showControlBar(unsigned int monitorIndex);
+  // The same for one window of the default screen, framed where it lies and followed. Found: a
+  // UI thread for that window was started or already runs; anything else: nothing was started
+  // and the showing in place, if any, is left as it is.
+  WindowLookup showControlBarOnWindow(unsigned long window);
   // Always true. On any thread but the UI thread it returns after the UI thread has ended.
   bool hideControlBar();
   bool isVisible() const;
@@ -166,6 +173,19 @@ class NativeUIController {
   void moveToMonitor(const MonitorInfo& geometry);
   void monitorDisconnected();
 
+  // The UI thread: following the shared window of a window showing (WindowFollow.cpp).
+  void watchSharedWindow(LoopState& state);
+  void unwatchSharedWindow();
+  bool isSharedWindowEvent(const XEvent& event) const;
+  void onSharedWindowEvent(const XEvent& event, LoopState& state);
+  void followWindow(LoopState& state);
+  bool findTopLevel(LoopState& state);
+  void moveFrame(const MonitorInfo& outer);
+  void placeBarOnWindowMonitor();
+  void showFrame(bool viewable);
+  void sharedWindowClosed();
+  void refreshScreenMonitors();
+
   // The UI thread: staying above other clients' windows (StayOnTop.cpp).
   void watchStacking(LoopState& state);
   void unwatchStacking();
@@ -181,7 +201,18 @@ class NativeUIController {
 
   int32_t _monitorIndex = -1;
   Window _borderWindow = 0;
+  // The monitor that holds the bar; in a monitor showing also the rectangle that the border
+  // window frames.
   MonitorInfo _monitor;
+  // What the border window frames: the shown monitor, or the shared window's outer rectangle.
+  MonitorInfo _frameRect;
+  // A window showing: the id the caller named (0 in a monitor showing), the client and top-level
+  // the owner found for it (the UI thread's own from its start, as they change), the monitors of
+  // the screen, one of which holds the bar, and whether the frame is on screen.
+  unsigned long _sharedId = 0;
+  SharedWindowPlace _shared;
+  std::vector<MonitorInfo> _screenMonitors;
+  bool _frameMapped = false;
   // The RandR CRTC that drives _monitor and the X screen it belongs to; written with _monitor,
   // before the UI thread starts.
   unsigned long _crtc = 0;

@@ -13,6 +13,7 @@ enum class HiddenReason : int {
   Destroyed = 1,            // another X client destroyed the border window
   ConnectionLost = 2,       // the X connection was closed or the server went away
   MonitorDisconnected = 3,  // the shown CRTC no longer drives an output
+  WindowClosed = 4,         // the shared window was destroyed
 };
 
 // What happened to one showing, as data, for callers that must not parse log lines. Showings
@@ -26,12 +27,17 @@ struct ShowingEvent {
     Failed = 3,          // the showing ended before it was shown; line is the error that ended it
     MonitorChanged = 4,  // the shown monitor took a new geometry; the bar followed
     Ended = 5,           // the UI thread's last act: nothing of this showing will report again
+    WindowChanged = 6,     // the shared window took a new rectangle; the frame followed
+    WindowVisibility = 7,  // the shared window became viewable or stopped being viewable
   };
   Kind kind = Kind::Started;
   uint64_t showing = 0;
   HiddenReason reason = HiddenReason::Hide;  // Hidden only
   const char* line = "";                     // Failed only; valid for the duration of the call
-  int32_t x = 0;                             // Started and MonitorChanged: the monitor
+  bool visible = false;                      // WindowVisibility only
+  // Started: the monitor or the shared window; MonitorChanged: the monitor; WindowChanged: the
+  // window.
+  int32_t x = 0;
   int32_t y = 0;
   int32_t width = 0;
   int32_t height = 0;

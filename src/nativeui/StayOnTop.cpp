@@ -137,19 +137,19 @@ bool NativeUIController::indicatorCovered() {
     const XRectangle area{static_cast<short>(attributes.x), static_cast<short>(attributes.y),
                           static_cast<unsigned short>(attributes.width + edge),
                           static_cast<unsigned short>(attributes.height + edge)};
-    if (i > border && coversFrame(area)) return true;
+    if (i > border && _frameMapped && coversFrame(area)) return true;
     if (bar >= 0 && i > bar && coversBar(area)) return true;
   }
   return false;
 }
 
 // The frame's four strips, not the border window's rectangle: a window over the middle of the
-// monitor lies over nothing of ours.
+// monitor (or of the shared window) lies over nothing of ours.
 bool NativeUIController::coversFrame(const XRectangle& area) const {
-  const int x = _monitor.x;
-  const int y = _monitor.y;
-  const int w = _monitor.width;
-  const int h = _monitor.height;
+  const int x = _frameRect.x;
+  const int y = _frameRect.y;
+  const int w = _frameRect.width;
+  const int h = _frameRect.height;
   const int f = _frameWidth;
   return intersects(area, x, y, w, f) || intersects(area, x, y + h - f, w, f) ||
          intersects(area, x, y, f, h) || intersects(area, x + w - f, y, f, h);

@@ -40,6 +40,8 @@ void setZELNativeUIWindowTypeIgnore(Display* display, Window window);
 // Leaves a frame `frameWidth` pixels wide along the four edges of a window of the monitor's size.
 void setWindowShape(Display* display, Window window, const MonitorInfo& monitor,
                     int frameWidth = kFrameWidth);
+// Lets every pointer event through the window to whatever lies below it.
+void clearInputShape(Display* display, Window window);
 void setCurvedBorder(Display* display, Window window, int width, int height, int radius);
 
 // A short name of the running distribution, detected once per process; never fails
