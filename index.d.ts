@@ -39,11 +39,20 @@ export interface Rectangle {
 }
 
 /** Why the bar went away. */
-export type HiddenReason = 'hide' | 'destroyed' | 'connection-lost' | 'monitor-disconnected';
+export type HiddenReason =
+  | 'hide'
+  | 'destroyed'
+  | 'connection-lost'
+  | 'monitor-disconnected'
+  | 'window-closed';
+
+/** One X window to share: its id, or the source id 'window:<id>:<n>' of a desktop capturer. */
+export type WindowTarget = { window: number } | `window:${number}:${number}`;
 
 /** What the raw class reports of a showing, to `_internal_registerShowingEventCallback`. */
 export type ShowingReport =
-  | ({ kind: 'started' | 'monitor-changed'; showing: number } & Rectangle)
+  | ({ kind: 'started' | 'monitor-changed' | 'window-changed'; showing: number } & Rectangle)
+  | { kind: 'window-visibility'; showing: number; visible: boolean }
   | { kind: 'shown' | 'ended'; showing: number }
   | { kind: 'hidden'; showing: number; reason: HiddenReason }
   | { kind: 'failed'; showing: number; line: string };
@@ -83,6 +92,12 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Invalid monitor id passed"
    */
   showControlBar(monitorIndex: number, options?: RawShowOptions | Function): void;
+  /**
+   * The same bar around one X window of the default screen, followed while it moves.
+   * @throws {RangeError} code "ERR_INDICATOR_NO_WINDOW" when the id names no window, the root, a
+   * window that is not viewable or one of another X screen; nothing was started or hidden.
+   */
+  _internal_showWindow(window: number, options?: RawShowOptions): void;
 
   /** Hides the bar; returns once it is gone. */
   hideControlBar(): void;
@@ -146,6 +161,10 @@ export interface ScreenShareIndicatorEvents {
   hidden: [reason: HiddenReason];
   /** The shown monitor took a new geometry; the indicator followed it. */
   'monitor-changed': [geometry: Rectangle];
+  /** The shared window moved or took a new size (its outer rectangle); the frame followed it. */
+  'window-changed': [geometry: Rectangle];
+  /** The shared window stopped being viewable (the frame is withdrawn, the bar stays) or is again. */
+  'window-visibility': [visible: boolean];
   /** The user pressed the stop button. */
   stop: [];
   /** A log line of the native side. */
@@ -166,11 +185,13 @@ export declare class ScreenShareIndicator extends EventEmitter {
 
   /**
    * Shows the bar on a monitor: given by its index, a monitor of listMonitors(), an output name
-   * or a rectangle in X pixels. Resolves when it is visible; rejects when its build fails, when
-   * the arguments are wrong or no monitor matches (code "ERR_INDICATOR_NO_MONITOR"), when hide()
-   * or a show with other arguments comes first, or after `options.timeout`. Never throws.
+   * or a rectangle in X pixels; or around one window, followed while it moves, with the bar on
+   * the monitor that holds its centre. Resolves when it is visible; rejects when its build fails,
+   * when the arguments are wrong, no monitor matches (code "ERR_INDICATOR_NO_MONITOR") or the id
+   * names no viewable window of the screen (code "ERR_INDICATOR_NO_WINDOW"), when hide() or a
+   * show with other arguments comes first, or after `options.timeout`. Never throws.
    */
-  show(target: number | string | Monitor | Rectangle, options?: ShowOptions): Promise<void>;
+  show(target: number | string | Monitor | Rectangle | WindowTarget, options?: ShowOptions): Promise<void>;
 
   /** Hides the bar; returns once it is gone ('hidden' follows). */
   hide(): void;

@@ -21,12 +21,17 @@
 // showing can never settle a later show(). Start reading at Hub#show.
 //
 // Targets. show() takes an index, a monitor of listMonitors(), an output name or a rectangle in
-// X pixels; all but an index are looked up in the monitor list here and become an index.
+// X pixels; all but an index are looked up in the monitor list here and become an index. It also
+// takes one window, as { window: id } or as the source id 'window:<id>:<n>' that a desktop
+// capturer gives a window on X11; whether the id names a window only the native side can tell.
 
 const { EventEmitter } = require('node:events');
 
 const DEFAULT_SHARING_TEXT = 'You are sharing entire screen';
+const DEFAULT_WINDOW_SHARING_TEXT = 'You are sharing a window';
 const DEFAULT_STOP_TEXT = 'Stop sharing';
+// X window ids have 29 bits.
+const MAX_WINDOW_ID = 0x1fffffff;
 const DEFAULT_SHOW_TIMEOUT = 10000;
 
 const MIN_SCALE = 1;
@@ -93,6 +98,18 @@ function rectangleText({ x, y, width, height }) {
   return `{ x: ${x}, y: ${y}, width: ${width}, height: ${height} }`;
 }
 
+function noWindowError(what) {
+  return codedError(RangeError, 'ERR_INDICATOR_NO_WINDOW', `No window ${what} to share: it cannot be an X window id`);
+}
+
+function readWindowTarget(id, text) {
+  if (typeof id !== 'number') {
+    throw codedError(TypeError, 'ERR_INVALID_ARG_TYPE', `The "target.window" property must be a number. Received ${describe(id)}`);
+  }
+  if (!Number.isInteger(id) || id < 0 || id > MAX_WINDOW_ID) throw noWindowError(text);
+  return { kind: 'window', window: id };
+}
+
 // What the caller asked for, for the messages.
 function targetText(target) {
   switch (target.kind) {
@@ -114,7 +131,15 @@ function readTarget(target) {
     }
     return { kind: 'index', index: target };
   }
-  if (typeof target === 'string') return { kind: 'output', name: target };
+  if (typeof target === 'string') {
+    if (!target.startsWith('window:')) return { kind: 'output', name: target };
+    const source = /^window:(\d+):\d+$/.exec(target);
+    if (!source) throw noWindowError(`'${target}'`);
+    return readWindowTarget(Number(source[1]), `'${target}'`);
+  }
+  if (target !== null && typeof target === 'object' && 'window' in target) {
+    return readWindowTarget(target.window, String(target.window));
+  }
   if (target !== null && typeof target === 'object' && isRectangle(target)) {
     const { x, y, width, height } = target;
     if (width < 0 || height < 0) {
@@ -132,8 +157,8 @@ function readTarget(target) {
   throw codedError(
     TypeError,
     'ERR_INVALID_ARG_TYPE',
-    'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name or a ' +
-      `rectangle { x, y, width, height }. Received ${describe(target)}`
+    'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name, a ' +
+      `rectangle { x, y, width, height } or a window. Received ${describe(target)}`
   );
 }
 
@@ -185,7 +210,7 @@ function readShowArguments(target, options) {
   }
   const texts = {};
   for (const [key, fallback] of [
-    ['sharingText', DEFAULT_SHARING_TEXT],
+    ['sharingText', wanted.kind === 'window' ? DEFAULT_WINDOW_SHARING_TEXT : DEFAULT_SHARING_TEXT],
     ['stopText', DEFAULT_STOP_TEXT],
   ]) {
     const value = options[key];
@@ -224,8 +249,8 @@ class Hub {
     this.RawClass = RawClass;
     this.raw = null;
     this.indicators = new Set();
-    // The showing in progress: { monitorIndex, sharingText, stopText, scale, seq, showing,
-    // promise, resolve, reject, timer }; showing is null until its 'started' report came.
+    // The showing in progress: { key, monitorIndex or window, sharingText, stopText, scale, seq,
+    // showing, promise, resolve, reject, timer }; showing is null until its 'started' report came.
     this.attempt = null;
     // The texts, scale and monitor of the last successful raw showControlBar call.
     this.last = null;
@@ -286,10 +311,16 @@ class Hub {
 
   show(target, options) {
     const { target: wanted, ...rest } = readShowArguments(target, options);
-    const request = { monitorIndex: this.resolveIndex(wanted), ...rest };
+    let request;
+    if (wanted.kind === 'window') {
+      request = { key: `window ${wanted.window}`, window: wanted.window, ...rest };
+    } else {
+      const monitorIndex = this.resolveIndex(wanted);
+      request = { key: `monitor ${monitorIndex}`, monitorIndex, ...rest };
+    }
     const same = (other) =>
       other !== null &&
-      other.monitorIndex === request.monitorIndex &&
+      other.key === request.key &&
       other.sharingText === request.sharingText &&
       other.stopText === request.stopText &&
       other.scale === request.scale;
@@ -299,9 +330,9 @@ class Hub {
       return Promise.resolve();
     }
 
-    // A different monitor is hidden by the controller itself, and only once the index has been
-    // accepted; the same monitor must be hidden here or the controller would keep the old bar.
-    if (this.threadMayExist && this.last !== null && this.last.monitorIndex === request.monitorIndex) {
+    // A different target is hidden by the controller itself, and only once it has been accepted;
+    // the same one must be hidden here or the controller would keep the old bar.
+    if (this.threadMayExist && this.last !== null && this.last.key === request.key) {
       this.endAttempt(abortError('The indicator was shown again with other texts before it appeared'));
       this.raw.hideControlBar();
       this.threadMayExist = false;
@@ -310,9 +341,10 @@ class Hub {
     const rawOptions = { sharing_text: request.sharingText, stop_sharing: request.stopText };
     if (request.scale !== undefined) rawOptions.scale = request.scale;
     try {
-      this.raw.showControlBar(request.monitorIndex, rawOptions);
+      if (request.window !== undefined) this.raw._internal_showWindow(request.window, rawOptions);
+      else this.raw.showControlBar(request.monitorIndex, rawOptions);
     } catch (error) {
-      // The controller refused the index; no showing was started.
+      // The controller refused the index or the window; no showing was started.
       return Promise.reject(error);
     }
     this.showCalls += 1;
@@ -421,6 +453,8 @@ const REPORT_HANDLERS = {
   hidden: (hub, { reason }) => hub.broadcast('hidden', [reason]),
   failed: (hub, report) => hub.onFailed(report),
   'monitor-changed': (hub, { x, y, width, height }) => hub.broadcast('monitor-changed', [{ x, y, width, height }]),
+  'window-changed': (hub, { x, y, width, height }) => hub.broadcast('window-changed', [{ x, y, width, height }]),
+  'window-visibility': (hub, { visible }) => hub.broadcast('window-visibility', [visible]),
   ended: (hub, report) => hub.onEnded(report),
 };
 
@@ -517,6 +551,7 @@ function closedError() {
 module.exports = {
   createIndicatorClass,
   DEFAULT_SHARING_TEXT,
+  DEFAULT_WINDOW_SHARING_TEXT,
   DEFAULT_STOP_TEXT,
   DEFAULT_SHOW_TIMEOUT,
 };

@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need and is not there yet: Debian packages
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
 # `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, and Pango's
-# own renderer to compare the bar's texts with.
+# own renderer to compare the bar's texts with, and wmctrl to maximise a shared window.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -14,7 +14,7 @@ packages=(
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
-[ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools)
+[ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()

@@ -87,8 +87,11 @@ void NativeUIController::followWindow(LoopState& state) {
   if (state.visibilityToCheck) {
     state.visibilityToCheck = false;
     // The client's map state says it for the whole chain: a minimised client is unmapped, a
-    // frame on another workspace unmaps the client with it.
-    const bool viewable = isViewable(_display.get(), _shared.client);
+    // frame on another workspace unmaps the client with it. A client that is gone is reported by
+    // its DestroyNotify, not as hidden first.
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(_display.get(), _shared.client, &attributes)) return;
+    const bool viewable = attributes.map_state == IsViewable;
     if (viewable != _frameMapped) showFrame(viewable);
   }
 }

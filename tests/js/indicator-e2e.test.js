@@ -235,3 +235,70 @@ test('custom texts widen the bar at the next build; the same monitor changes not
   assert.ok(r.moved.width > r.plain.width + 50, `${r.moved.width} vs ${r.plain.width}`);
   assert.deepEqual(r.border, { x: 1920, y: 0, width: 1280, height: 1024 });
 });
+
+test('a shared window is framed and followed through moves, maximise, minimise, another monitor and its close', async () => {
+  const [r] = await scenario(`
+    const { ScreenShareIndicator } = require(${JSON.stringify(path.join(__dirname, '..', '..', 'lib'))});
+    const { spawn } = require('node:child_process');
+    const topLevel = (id) => {
+      for (let w = id; ;) {
+        const p = /Parent window id: (0x[0-9a-f]+)( \\(the root)?/.exec(x('xwininfo', '-tree', '-id', w));
+        if (p[2]) return w;
+        w = p[1];
+      }
+    };
+    const viewable = (id) => /IsViewable/.test(x('xwininfo', '-id', id));
+    (async () => {
+      spawn('xmessage', ['-geometry', '400x300+100+100', 'shared'], { stdio: 'ignore' });
+      const id = x('xdotool', 'search', '--sync', '--onlyvisible', '--class', 'xmessage').split('\\n')[0];
+      const indicator = new ScreenShareIndicator();
+      const seen = [];
+      indicator.on('log', (level, text) => logs.push(level + ' ' + text));
+      for (const name of ['window-changed', 'window-visibility', 'hidden']) indicator.on(name, (a) => seen.push(name + ' ' + JSON.stringify(a)));
+      await indicator.show('window:' + id + ':0');
+      const border = ids(/Created border window: (0x[0-9A-F]+)/).at(-1);
+      const bar = ids(/Created control bar window: (0x[0-9A-F]+)/).at(-1);
+      const framed = (what) => eventually(() => JSON.stringify(geometry(border)) === JSON.stringify(geometry(topLevel(id))), what);
+      const steps = { shown: { frame: geometry(border), window: geometry(topLevel(id)), bar: geometry(bar) } };
+      x('xdotool', 'windowmove', id, '300', '200');
+      await framed('move');
+      x('xdotool', 'windowsize', id, '500', '400');
+      await framed('resize');
+      x('wmctrl', '-i', '-r', id, '-b', 'add,maximized_vert,maximized_horz');
+      await framed('maximise');
+      steps.maximised = geometry(border);
+      x('wmctrl', '-i', '-r', id, '-b', 'remove,maximized_vert,maximized_horz');
+      await framed('unmaximise');
+      x('xdotool', 'windowminimize', id);
+      await eventually(() => !viewable(border), 'frame withdrawn');
+      steps.minimised = { bar: viewable(bar), visible: indicator.visible };
+      x('wmctrl', '-i', '-a', id);
+      await eventually(() => viewable(border), 'frame back');
+      x('xdotool', 'windowmove', id, '2300', '300');
+      await framed('to monitor 1');
+      steps.moved = geometry(bar);
+      x('xdotool', 'windowkill', id);
+      await eventually(() => seen.includes('hidden "window-closed"'), 'closed');
+      report({ steps, seen, visible: indicator.visible, gone: [border, bar].filter(exists),
+               closed: logs.filter((l) => l.startsWith('warn Shared window closed')) });
+      process.exit(0);
+    })().catch((e) => { console.error(e); process.exit(1); });
+  `);
+  const { shown, maximised, minimised, moved } = r.steps;
+  assert.deepEqual(shown.frame, shown.window);
+  assert.equal(shown.bar.x, Math.trunc(1920 / 2) - Math.trunc(shown.bar.width / 2));
+  assert.equal(shown.bar.y, workAreaTop);
+  assert.equal(maximised.y, workAreaTop);
+  assert.equal(maximised.width, 1920);
+  assert.deepEqual(minimised, { bar: true, visible: true });
+  assert.equal(moved.x, 1920 + Math.trunc(1280 / 2) - Math.trunc(moved.width / 2));
+  // The killed client may be unmapped a moment before it is destroyed.
+  const others = r.seen.filter((e) => !e.startsWith('window-changed'));
+  assert.deepEqual(others.slice(0, 2), ['window-visibility false', 'window-visibility true']);
+  assert.deepEqual(others.filter((e) => e.startsWith('hidden')), ['hidden "window-closed"']);
+  assert.equal(r.seen.at(-1), 'hidden "window-closed"');
+  assert.ok(r.seen.filter((e) => e.startsWith('window-changed')).length >= 5);
+  assert.equal(r.visible, false);
+  assert.deepEqual(r.gone, []);
+  assert.equal(r.closed.length, 1);
+});
