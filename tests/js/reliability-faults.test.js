@@ -403,3 +403,56 @@ test('a screen without a 32-bit visual: a clear error line per show, nothing sho
     await plain.stop();
   }
 });
+
+test('a shared window killed during the build, a storm of 1,000 moves, a hide in the middle of another: nothing is left behind', async () => {
+  const { code, stderr, reports } = await scenario(`
+    const { spawn } = require('node:child_process');
+    const app = () => {
+      spawn('xmessage', ['-geometry', '300x200+50+50', 'shared'], { stdio: 'ignore' });
+      return '0x' + Number(x('xdotool', 'search', '--sync', '--onlyvisible', '--class', 'xmessage').split('\\n')[0]).toString(16);
+    };
+    const storm = (id) => ['windowmove', id, '0', '0'].concat(...Array.from({ length: 1000 },
+      (_, i) => ['windowmove', id, String(100 + (i % 900)), String(100 + (i % 500))]));
+    const changes = () => logs.filter((l) => l.startsWith('log Shared window changed')).length;
+    // No window manager here: every window on the screen is a child of the root.
+    const windowsLeft = () => Number(/(\\d+) child/.exec(x('xwininfo', '-root', '-children'))[1]);
+    main(async () => {
+      const doomed = app();
+      ui._internal_showWindow(Number(doomed));
+      x('xdotool', 'windowkill', doomed);
+      await until(() => lines('log runNativeUIControllerThread: Completed') === 1);
+      const afterKill = { events: [...events], visible: ui.Visible, left: windowsLeft() };
+      const id = app();
+      const mapped = () => logs.filter((l) => l.startsWith('log Window created and visible')).length;
+      const before = mapped();
+      ui._internal_showWindow(Number(id));
+      await until(() => mapped() === before + 1);
+      x('xdotool', ...storm(id));
+      const border = lastId(/^log Created border window: (0x[0-9A-F]+)/);
+      const outer = () => {
+        const g = geometry(id);
+        const edge = 2 * Number(/Border width: (\\d+)/.exec(x('xwininfo', '-id', id))[1]);
+        return JSON.stringify({ ...g, width: g.width + edge, height: g.height + edge });
+      };
+      await until(() => JSON.stringify(geometry(border)) === outer() && changes() > 0);
+      const followed = changes();
+      const second = spawn('xdotool', storm(id), { stdio: 'ignore' });
+      const stormOver = new Promise((resolve) => second.on('exit', resolve));
+      await new Promise((resolve) => setTimeout(resolve, 50));
+      ui.hideControlBar();
+      const visible = ui.Visible;
+      await stormOver;
+      x('xdotool', 'windowkill', id);
+      report({ afterKill, followed, visible, left: windowsLeft(), errors: errors() });
+    });
+  `);
+  assert.equal(code, 0, stderr);
+  const [r] = reports;
+  assert.equal(r.afterKill.visible, false);
+  assert.equal(r.afterKill.left, 0, 'neither the killed window nor any of ours is left');
+  assert.equal(r.afterKill.events.length % 2, 0, `${r.afterKill.events}: each shown has its hidden`);
+  assert.ok(r.followed >= 1 && r.followed < 1001, `${r.followed} frame moves for 1,001 window moves: coalesced`);
+  assert.equal(r.visible, false);
+  assert.equal(r.left, 0);
+  assert.deepEqual(r.errors, []);
+});
