@@ -78,20 +78,31 @@ test('wrong arguments and a monitor that does not exist reject, and the next sho
   const result = outcome(await scenario(`
     const indicator = new ScreenShareIndicator();
     const errors = [];
-    for (const args of [[true], [2], ['HDMI-1'], [0, { sharingText: 7 }]]) {
+    const root = Number(/Window id: (0x[0-9a-f]+)/.exec(xclient('xwininfo', '-root'))[1]);
+    require('node:child_process').spawn('xmessage', ['hidden'], { stdio: 'ignore' });
+    const hidden = xclient('xdotool', 'search', '--sync', '--onlyvisible', '--class', 'xmessage').trim();
+    xclient('xdotool', 'windowunmap', '--sync', hidden);
+    for (const args of [[true], [2], ['HDMI-1'], [0, { sharingText: 7 }], [{ window: 1 }], [{ window: '5' }],
+                        ['window:12:x'], [{ window: 2 ** 29 }], ['window:' + root + ':0'], [{ window: Number(hidden) }]]) {
       await indicator.show(...args).then(
         () => errors.push('resolved'),
         (error) => errors.push([error.constructor.name, error.code, error.message]));
     }
     await indicator.show(0);
-    finish({ errors, visible: indicator.visible });
+    finish({ errors, visible: indicator.visible, root, hidden: Number(hidden) });
   `));
   assert.deepEqual(result.errors, [
     ['TypeError', 'ERR_INVALID_ARG_TYPE', 'The "target" argument must be a monitor index, a monitor of ' +
-      'listMonitors(), an output name or a rectangle { x, y, width, height }. Received type boolean (true)'],
+      'listMonitors(), an output name, a rectangle { x, y, width, height } or a window. Received type boolean (true)'],
     ['TypeError', null, 'Invalid monitor id passed'],
     ['RangeError', 'ERR_INDICATOR_NO_MONITOR', "No monitor matches the output name 'HDMI-1'"],
     ['TypeError', 'ERR_INVALID_ARG_TYPE', 'The "options.sharingText" property must be a string'],
+    ['RangeError', 'ERR_INDICATOR_NO_WINDOW', 'No window 0x1 to share: it is not a window'],
+    ['TypeError', 'ERR_INVALID_ARG_TYPE', "The \"target.window\" property must be a number. Received type string ('5')"],
+    ['RangeError', 'ERR_INDICATOR_NO_WINDOW', "No window 'window:12:x' to share: it cannot be an X window id"],
+    ['RangeError', 'ERR_INDICATOR_NO_WINDOW', 'No window 536870912 to share: it cannot be an X window id'],
+    ['RangeError', 'ERR_INDICATOR_NO_WINDOW', `No window 0x${result.root.toString(16)} to share: it is the root window`],
+    ['RangeError', 'ERR_INDICATOR_NO_WINDOW', `No window 0x${result.hidden.toString(16)} to share: it is not viewable`],
   ]);
   assert.equal(result.visible, true);
 });
@@ -124,20 +135,26 @@ test('show() by a monitor of listMonitors(), an output name, its rectangle or on
   assert.equal(result.visible, true, 'a target that matches nothing leaves the bar as it was');
 });
 
-test('a failed build rejects with its error line, and so does a second try on the same monitor', async () => {
+test('a failed build rejects with its error line, and so does a second try on the same monitor; a window of another X screen is refused', async () => {
   // No 32-bit visual on this server: the controller cannot make its translucent windows.
-  const bare = await startXServer('xvfb-nocomposite');
+  const bare = await startXServer('xvfb-nocomposite', ['1920x1080x24', '640x480x24']);
   try {
     const result = outcome(await scenario(`
       const indicator = new ScreenShareIndicator();
+      const env = { ...process.env, DISPLAY: process.env.DISPLAY + '.1' };
+      const { spawn, execFileSync } = require('node:child_process');
+      spawn('xmessage', ['elsewhere'], { stdio: 'ignore', env });
+      const other = execFileSync('xdotool', ['search', '--sync', '--onlyvisible', '--class', 'xmessage'], { env, encoding: 'utf8' }).trim();
+      const refused = await indicator.show({ window: Number(other) }).then(() => 'resolved', (error) => error.message);
       const attempts = [];
       for (let i = 0; i < 2; i++) {
         await indicator.show(0).then(
           () => attempts.push('resolved'),
           (error) => attempts.push({ code: error.code, line: error.line, message: error.message }));
       }
-      finish({ attempts, visible: indicator.visible });
+      finish({ attempts, visible: indicator.visible, refused });
     `, { display: bare.display }));
+    assert.match(result.refused, /^No window 0x[0-9a-f]+ to share: it is on another X screen$/);
     assert.equal(result.attempts.length, 2);
     for (const attempt of result.attempts) {
       assert.equal(attempt.code, 'ERR_INDICATOR_SHOW_FAILED', JSON.stringify(attempt));
