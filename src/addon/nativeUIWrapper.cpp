@@ -273,7 +273,6 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
                       StaticMethod<&NativeUIWrapper::setSafeWrap>("_internal_setSafeWrap"),
                       StaticMethod<&NativeUIWrapper::listMonitors>("_internal_listMonitors"),
                       InstanceMethod<&NativeUIWrapper::showControlBar>("showControlBar"),
-                      InstanceMethod<&NativeUIWrapper::showWindow>("_internal_showWindow"),
                       InstanceMethod<&NativeUIWrapper::registerShowControlBarCallback>(
                           "registerShowControlBarCallback"),
                       InstanceMethod<&NativeUIWrapper::registerHideControlBarCallback>(
@@ -285,6 +284,7 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
                       InstanceAccessor<&NativeUIWrapper::isVisible>("Visible"),
                       InstanceMethod<&NativeUIWrapper::registerShowingEventCallback>(
                           "_internal_registerShowingEventCallback"),
+                      InstanceMethod<&NativeUIWrapper::showWindow>("_internal_showWindow"),
                   });
   forgetUnlessOwn(constructor, env);
   constructor = Napi::Persistent(function);

@@ -302,8 +302,8 @@ test('show() settles', async (t) => {
 
   await t.test('wrong arguments reject and never throw; the raw class sees only what it must judge', async () => {
     const { indicator, raw, FakeRaw } = setup();
-    const target = 'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name ' +
-      'or a rectangle { x, y, width, height }. Received ';
+    const target = 'The "target" argument must be a monitor index, a monitor of listMonitors(), an output name, ' +
+      'a rectangle { x, y, width, height } or a window. Received ';
     const cases = [
       [[], TypeError, `${target}type undefined (undefined)`],
       [[null], TypeError, `${target}null`],

@@ -114,7 +114,7 @@ test('the packed tarball installs into a fresh project without a compiler, build
   assert.deepEqual(result.monitors, [
     { index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 1, outputs: ['screen'], primary: false },
   ]);
-  assert.deepEqual(result.rawMethods, ['Visible', '_internal_registerShowingEventCallback', 'constructor',
+  assert.deepEqual(result.rawMethods, ['Visible', '_internal_registerShowingEventCallback', '_internal_showWindow', 'constructor',
     'hideControlBar', 'registerHideControlBarCallback', 'registerLogCallback', 'registerShowControlBarCallback',
     'registerStopSharingClickEvent', 'showControlBar']);
   assert.ok(fs.existsSync(path.join(project, 'node_modules', pkg.name, result.types)), 'the types file is not installed');

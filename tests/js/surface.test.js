@@ -25,13 +25,14 @@ test('the module exports the class and nothing else', () => {
   assert.equal(NativeUIWrapper.name, 'NativeUIWrapper');
 });
 
-test('the eight properties, and the two internal ones, have their kinds and the default attributes', () => {
+test('the eight properties, and the internal ones, have their kinds and the default attributes', () => {
   const methods = ['showControlBar', 'registerShowControlBarCallback',
     'registerHideControlBarCallback', 'registerStopSharingClickEvent', 'registerLogCallback',
     'hideControlBar'];
   const own = Reflect.ownKeys(NativeUIWrapper.prototype).filter((k) => k !== 'constructor');
-  assert.deepEqual(own, [...methods, 'Visible', '_internal_registerShowingEventCallback']);
-  methods.push('_internal_registerShowingEventCallback');
+  const internal = ['_internal_registerShowingEventCallback', '_internal_showWindow'];
+  assert.deepEqual(own, [...methods, 'Visible', ...internal]);
+  methods.push(...internal);
   for (const name of methods) {
     const d = Object.getOwnPropertyDescriptor(NativeUIWrapper.prototype, name);
     assert.equal(typeof d.value, 'function', name);
