@@ -60,15 +60,15 @@ int main(int argc, char **argv) {
   XSelectInput(d, root, SubstructureNotifyMask);
   double *times = calloc(count, sizeof(double));
   for (int i = 0; i < count; ++i) {
-    x = 100 + (i % 2) * 300;
+    x = 100 + ((i + 1) % 2) * 300;  /* never where it is: a move to the same place moves no frame */
     XMoveWindow(d, self, x, y);
     XFlush(d);
     times[i] = follow(d, root, self, frame, x, y, w, h);
   }
   report("move", times, count);
   for (int i = 0; i < count; ++i) {
-    w = 400 + (i % 2) * 200;
-    h = 300 + (i % 2) * 100;
+    w = 400 + ((i + 1) % 2) * 200;
+    h = 300 + ((i + 1) % 2) * 100;
     XResizeWindow(d, self, w, h);
     XFlush(d);
     times[i] = follow(d, root, self, frame, x, y, w, h);

@@ -30,7 +30,7 @@ void NativeUIController::watchSharedWindow(LoopState& state) {
 void NativeUIController::unwatchSharedWindow() {
   if (_sharedId == 0) return;
   Display* display = _display.get();
-  XSelectInput(display, _shared.client, NoEventMask);
+  if (_shared.client != 0) XSelectInput(display, _shared.client, NoEventMask);
   if (_shared.topLevel != _shared.client) XSelectInput(display, _shared.topLevel, NoEventMask);
 }
 
@@ -184,6 +184,9 @@ void NativeUIController::sharedWindowClosed() {
   snprintf(id, sizeof(id), "0x%lx", _sharedId);
   callback()->onLog(LogType::Warn, "Shared window closed: %s", id);
   _teardownReason = HiddenReason::WindowClosed;
+  // Nothing to unwatch on a window that is gone; a frame that held it may still be there.
+  if (_shared.topLevel == _shared.client) _shared.topLevel = 0;
+  _shared.client = 0;
   // A show in answer to the hidden report (of a new window that got the same id, say) must start
   // afresh, not find this thread still running.
   _endingByItself.store(true);
