@@ -465,8 +465,8 @@ void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
 // showing is started or taken down.
 void NativeUIWrapper::showWindow(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  const double id = info.Length() > 0 && info[0].IsNumber() ? info[0].As<Napi::Number>().DoubleValue()
-                                                            : -1;
+  const double id =
+      info.Length() > 0 && info[0].IsNumber() ? info[0].As<Napi::Number>().DoubleValue() : -1;
   // X ids are 29 bits; anything else could only be truncated into some other window's id.
   if (!(id >= 0 && id <= 0x1FFFFFFF && id == std::floor(id))) {
     throw Napi::TypeError::New(

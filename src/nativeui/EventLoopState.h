@@ -1,6 +1,7 @@
 // What one run of the UI thread's event loop keeps from cycle to cycle. Private to the files of
 // the loop: EventLoop.cpp (waiting, draining, the core events), MonitorFollow.cpp (the shown
-// monitor's changes), WindowFollow.cpp (the shared window's) and StayOnTop.cpp (other windows over the indicator).
+// monitor's changes), WindowFollow.cpp (the shared window's) and StayOnTop.cpp (other windows over
+// the indicator).
 #pragma once
 
 #include <X11/Xlib.h>

@@ -177,8 +177,8 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   _monitorScreen = screen;
   callback()->onLog(LogType::Log,
                     "%s: Shared window details, id:0x%lx, x:%d, y:%d, width:%d, height:%d",
-                    "showControlBarOnWindow", window, _frameRect.x, _frameRect.y,
-                    _frameRect.width, _frameRect.height);
+                    "showControlBarOnWindow", window, _frameRect.x, _frameRect.y, _frameRect.width,
+                    _frameRect.height);
   startUIThread();
   callback()->onLog(LogType::Log, "%s: Completed", "showControlBarOnWindow");
   return WindowLookup::Found;

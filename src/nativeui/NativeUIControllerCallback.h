@@ -21,12 +21,12 @@ enum class HiddenReason : int {
 // showing carries its number, so a late event of an earlier showing can always be told apart.
 struct ShowingEvent {
   enum class Kind : int {
-    Started = 0,         // owner thread, before the UI thread starts; geometry of the monitor
-    Shown = 1,           // the border window was mapped (with onWindowShown)
-    Hidden = 2,          // the bar has gone (with onWindowHidden); reason says why
-    Failed = 3,          // the showing ended before it was shown; line is the error that ended it
-    MonitorChanged = 4,  // the shown monitor took a new geometry; the bar followed
-    Ended = 5,           // the UI thread's last act: nothing of this showing will report again
+    Started = 0,           // owner thread, before the UI thread starts; the monitor or window
+    Shown = 1,             // the border window was mapped (with onWindowShown)
+    Hidden = 2,            // the bar has gone (with onWindowHidden); reason says why
+    Failed = 3,            // the showing ended before it was shown; line is the error that ended it
+    MonitorChanged = 4,    // the shown monitor took a new geometry; the bar followed
+    Ended = 5,             // the UI thread's last act: nothing of this showing will report again
     WindowChanged = 6,     // the shared window took a new rectangle; the frame followed
     WindowVisibility = 7,  // the shared window became viewable or stopped being viewable
   };

@@ -49,8 +49,8 @@ void NativeUIController::onSharedWindowEvent(const XEvent& event, LoopState& sta
       // frame reports positions inside that frame.
       if (configure.window != _shared.topLevel) return;
       const int edge = 2 * configure.border_width;
-      state.windowRect = MonitorInfo{configure.x, configure.y, configure.width + edge,
-                                     configure.height + edge, 0};
+      state.windowRect =
+          MonitorInfo{configure.x, configure.y, configure.width + edge, configure.height + edge, 0};
       state.windowMoved = true;
       return;
     }
@@ -133,12 +133,13 @@ void NativeUIController::moveFrame(const MonitorInfo& outer) {
     setWindowFixedSize(display, _borderWindow, _frameRect.width, _frameRect.height);
   }
   XMoveResizeWindow(display, _borderWindow, outer.x, outer.y,
-                    static_cast<unsigned int>(outer.width), static_cast<unsigned int>(outer.height));
+                    static_cast<unsigned int>(outer.width),
+                    static_cast<unsigned int>(outer.height));
   placeBarOnWindowMonitor();
   // Announced only once the server holds the new geometry, as a monitor change is.
   XSync(display, False);
-  callback()->onLog(LogType::Log, "Shared window changed, x:%d, y:%d, width:%d, height:%d",
-                    outer.x, outer.y, outer.width, outer.height);
+  callback()->onLog(LogType::Log, "Shared window changed, x:%d, y:%d, width:%d, height:%d", outer.x,
+                    outer.y, outer.width, outer.height);
   reportEvent(ShowingEvent::Kind::WindowChanged);
 }
 

@@ -258,6 +258,7 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
       await indicator.show('window:' + id + ':0');
       const border = ids(/Created border window: (0x[0-9A-F]+)/).at(-1);
       const bar = ids(/Created control bar window: (0x[0-9A-F]+)/).at(-1);
+      const last = (pattern) => ids(pattern).at(-1);
       const framed = (what) => eventually(() => JSON.stringify(geometry(border)) === JSON.stringify(geometry(topLevel(id))), what);
       const steps = { shown: { frame: geometry(border), window: geometry(topLevel(id)), bar: geometry(bar) } };
       x('xdotool', 'windowmove', id, '300', '200');
@@ -277,9 +278,12 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
       x('xdotool', 'windowmove', id, '2300', '300');
       await framed('to monitor 1');
       steps.moved = geometry(bar);
+      await indicator.show(1);  // a switch to a monitor and back hides the old showing first
+      await indicator.show({ window: Number(id) });
       x('xdotool', 'windowkill', id);
       await eventually(() => seen.includes('hidden "window-closed"'), 'closed');
-      report({ steps, seen, visible: indicator.visible, gone: [border, bar].filter(exists),
+      report({ steps, seen, visible: indicator.visible,
+               gone: [border, bar, last(/Created border window: (0x[0-9A-F]+)/)].filter(exists),
                closed: logs.filter((l) => l.startsWith('warn Shared window closed')) });
       process.exit(0);
     })().catch((e) => { console.error(e); process.exit(1); });
@@ -295,7 +299,7 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
   // The killed client may be unmapped a moment before it is destroyed.
   const others = r.seen.filter((e) => !e.startsWith('window-changed'));
   assert.deepEqual(others.slice(0, 2), ['window-visibility false', 'window-visibility true']);
-  assert.deepEqual(others.filter((e) => e.startsWith('hidden')), ['hidden "window-closed"']);
+  assert.deepEqual(others.filter((e) => e.startsWith('hidden')), ['hidden "hide"', 'hidden "hide"', 'hidden "window-closed"']);
   assert.equal(r.seen.at(-1), 'hidden "window-closed"');
   assert.ok(r.seen.filter((e) => e.startsWith('window-changed')).length >= 5);
   assert.equal(r.visible, false);

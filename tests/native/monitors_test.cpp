@@ -165,7 +165,7 @@ TEST(XvfbMonitors, ServerWithoutRandrGivesAnEmptyList) {
 // monitors still gets the one it overlaps most, never an index past the list.
 TEST(MonitorHolding, CentreThenLargestOverlapThenFirst) {
   const std::vector<MonitorInfo> two = {monitor(0, 0, 1920, 1080), monitor(1920, 0, 1280, 1024)};
-  EXPECT_EQ(NativeUI::monitorHolding(two, monitor(1800, 100, 400, 300)), 1U);  // centre 2000
+  EXPECT_EQ(NativeUI::monitorHolding(two, monitor(1800, 100, 400, 300)), 1U);    // centre 2000
   EXPECT_EQ(NativeUI::monitorHolding(two, monitor(1000, 1000, 1000, 200)), 0U);  // centre below
   EXPECT_EQ(NativeUI::monitorHolding(two, monitor(3000, 900, 600, 400)), 1U);
   EXPECT_EQ(NativeUI::monitorHolding(two, monitor(-5000, -5000, 10, 10)), 0U);
