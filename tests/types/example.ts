@@ -15,6 +15,8 @@ async function friendly(): Promise<boolean> {
   if (primary) await indicator.show(primary, { scale: 2 });
   await indicator.show('HDMI-1');
   await indicator.show({ x: 1920, y: 0, width: 1280, height: 1024 });
+  await indicator.show('window:73400323:0');
+  indicator.on('window-visibility', (visible: boolean) => console.log(visible));
   indicator.on('error', (error: unknown) => console.error(error));
   try {
     await indicator.show(0, { sharingText: 'Sharing screen 1', stopText: 'Stop', timeout: 5000 });

@@ -6,6 +6,8 @@ const indicator = new ScreenShareIndicator();
 void indicator.show(true);
 // @ts-expect-error a rectangle has all four numbers
 void indicator.show({ x: 0, y: 0 });
+// @ts-expect-error a window is given by its numeric id
+void indicator.show({ window: '0x4600003' });
 // @ts-expect-error the scale is a number
 void indicator.show(0, { scale: '2' });
 // @ts-expect-error a hidden reason is one of four names
