@@ -84,7 +84,12 @@ bool NativeUIController::createWindows() {
     _borderWindow = 0;
     return false;
   }
+  // Compositors that keep their own order for override-redirect windows (mutter, kwin_x11) put
+  // each one on top of those they know as they hear of its map, and keep that order until a
+  // restack makes them look again: mapped in the server's stacking order, frame below bar, the
+  // bar is painted over the frame's top band from the first frame on.
   XMapWindow(display, _borderWindow);
+  XMapWindow(display, _controlBarWindow);
   callback()->onLog(LogType::Log, "All windows mapped");
   return runNativeUIControllerThread();
 }
@@ -151,7 +156,6 @@ bool NativeUIController::initControlBar() {
   setWindowFixedSize(display, _controlBarWindow, total, _barHeight);
   setCurvedBorder(display, _controlBarWindow, total, _barHeight, _cornerRadius);
   createChildWindows();
-  XMapWindow(display, _controlBarWindow);
   return true;
 }
 
