@@ -72,6 +72,7 @@ bool NativeUIController::createWindows() {
   setAlwaysOnTop(display, _borderWindow, _rootWindow);
   setWindowShape(display, _borderWindow, _monitor, _frameWidth);
   setZELNativeUIWindowTypeIgnore(display, _borderWindow);
+  setNoShadow(display, _borderWindow);
   callback()->onLog(LogType::Log, "Created border window: 0x%08X",
                     static_cast<unsigned int>(_borderWindow));
 
@@ -141,6 +142,7 @@ bool NativeUIController::initControlBar() {
   callback()->onLog(LogType::Log, "Created control bar window: 0x%08lX", _controlBarWindow);
   setAlwaysOnTop(display, _controlBarWindow, _rootWindow);
   setZELNativeUIWindowType(display, _controlBarWindow);
+  setNoShadow(display, _controlBarWindow);
   if (!initFont()) {
     logBuildFailure("initFont(): Font init failed: %s", XDisplayName(nullptr));
     return false;

@@ -170,4 +170,14 @@ void setZELNativeUIWindowTypeIgnore(Display* display, Window window) {
   replaceOneAtom(display, window, intern(display, "_ZEL_NATIVE_UI_TYPE_IGNORE"), 1);
 }
 
+// picom shadows every window type but the desktop's once shadows are on, and cuts a window's
+// Shape out of its shadow only where the window itself is: a monitor-sized frame would darken the
+// whole monitor inside its ring. It always honours this property (compton did with
+// --respect-prop-shadow). mutter draws none for ARGB windows, and kwin none for an unmanaged
+// window without _KDE_NET_WM_SHADOW, which we never set.
+void setNoShadow(Display* display, Window window) {
+  const long none = 0;
+  replaceLongs(display, window, intern(display, "_COMPTON_SHADOW"), XA_CARDINAL, &none, 1);
+}
+
 }  // namespace NativeUI

@@ -35,6 +35,8 @@ bool getWindowParent(Display* display, Window window, Window& parent, Window& ro
 void wmNoDecorations(Display* display, Window unused, Window transientFor, Window window);
 void setZELNativeUIWindowType(Display* display, Window window);
 void setZELNativeUIWindowTypeIgnore(Display* display, Window window);
+// Asks compositors to draw no shadow around the window.
+void setNoShadow(Display* display, Window window);
 
 // Shapes.
 // Leaves a frame `frameWidth` pixels wide along the four edges of a window of the monitor's size.
