@@ -163,17 +163,28 @@ bool NativeUIController::initControlBar() {
 
 // Read from the server rather than from the connection's copy of its resources, which is as old
 // as the connection; read again only when the layout's connection saw either property change
-// since the last read, which spares two round trips at most showings.
+// since the last read, which spares two round trips at most showings. Docks come and go without
+// a property of the root changing: a work area taken from their struts is read at every build.
 void NativeUIController::readDesktop() {
   const uint64_t changes = _desktopChanges.load();
-  if (_desktopReadAt == changes) {
+  if (_desktopReadAt == changes && _desktopHasWorkArea) {
     _workArea = _desktopWorkArea;
     return;
   }
-  getWorkArea(_display.get(), _rootWindow, _workArea);
-  _desktopDpi = readDesktopDpi(_display.get());
+  if (_desktopReadAt != changes) _desktopDpi = readDesktopDpi(_display.get());
+  _desktopHasWorkArea = readWorkArea();
   _desktopWorkArea = _workArea;
   _desktopReadAt = changes;
+}
+
+// The root's _NET_WORKAREA where the window manager publishes one (true), else the rows that
+// the docks' struts reserve on the shown monitor, or none: a work area read while an earlier
+// window manager ran says nothing about this one.
+bool NativeUIController::readWorkArea() {
+  if (getWorkArea(_display.get(), _rootWindow, _workArea)) return true;
+  _workArea = XRectangle{};
+  _workArea.y = static_cast<short>(topStrutRows(_display.get(), _rootWindow, _monitor));
+  return false;
 }
 
 void NativeUIController::readScale() {

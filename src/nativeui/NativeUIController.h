@@ -111,6 +111,7 @@ class NativeUIController {
   bool initControlBar();
   bool initFont();
   void readDesktop();
+  bool readWorkArea();
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
@@ -191,12 +192,15 @@ class NativeUIController {
   std::atomic<bool> _exitRequested{false};
   std::atomic<NativeUIControllerCallback*> _callback;
   std::atomic<bool> _visible{false};
+  // barY places the bar its y below the monitor's top edge.
   XRectangle _workArea{};
   // What a build read of the root's work area and of the desktop's dpi, kept for the next builds
   // until the layout's connection reports a change to either, or a new connection is opened:
   // the owner thread counts those, each UI thread compares the count with the one it read at.
+  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept.
   std::atomic<uint64_t> _desktopChanges{1};
   uint64_t _desktopReadAt = 0;
+  bool _desktopHasWorkArea = false;
   XRectangle _desktopWorkArea{};
   double _desktopDpi = 0;
   Window _controlBarWindow = 0;

@@ -100,16 +100,17 @@ XPtr<unsigned char> readProperty(Display* display, Window window, Atom property,
   return data;
 }
 
-void getWorkArea(Display* display, Window root, XRectangle& area) {
+bool getWorkArea(Display* display, Window root, XRectangle& area) {
   unsigned long count = 0;
   const XPtr<unsigned char> data =
       readProperty(display, root, intern(display, "_NET_WORKAREA"), XA_CARDINAL, 32, 4, count);
-  if (!data || count < 4) return;
+  if (!data || count < 4) return false;
   const long* values = reinterpret_cast<const long*>(data.get());
   area.x = static_cast<short>(values[0]);
   area.y = static_cast<short>(values[1]);
   area.width = static_cast<unsigned short>(values[2]);
   area.height = static_cast<unsigned short>(values[3]);
+  return true;
 }
 
 void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y) {

@@ -27,8 +27,14 @@ void setWindowFixedSize(Display* display, Window window, int width, int height);
 // or the window gone). Xlib terminates the data, whatever the property holds.
 XPtr<unsigned char> readProperty(Display* display, Window window, Atom property, Atom type,
                                  int format, long length, unsigned long& items);
-// Leaves `area` unchanged when _NET_WORKAREA is missing, of another type or shorter than 4.
-void getWorkArea(Display* display, Window root, XRectangle& area);
+// Leaves `area` unchanged and returns false when _NET_WORKAREA is missing, of another type or
+// shorter than 4.
+bool getWorkArea(Display* display, Window root, XRectangle& area);
+// The rows at the top of `monitor` that the docks reserve for themselves, for a root without
+// _NET_WORKAREA: the deepest top strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of a viewable
+// top-level, or of a window that the window manager framed, that spans some of the monitor's
+// columns and ends inside it; 0 without one (Struts.cpp).
+int topStrutRows(Display* display, Window root, const MonitorInfo& monitor);
 void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y);
 // false when the window cannot be queried (it no longer exists).
 bool getWindowParent(Display* display, Window window, Window& parent, Window& root);
