@@ -25,6 +25,7 @@ struct NativeUIController::LoopState {
   // brings several events.
   bool monitorToCheck = false;
   bool stackingToCheck = false;
+  bool shownToReport = false;  // the frame's MapNotify came in this drain
   // The sibling each of our windows was last reported to lie on, to tell our restacks from our
   // moves.
   Window borderAbove = 0;

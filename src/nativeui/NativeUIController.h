@@ -146,6 +146,7 @@ class NativeUIController {
   void onExpose(const XEvent& event, LoopState& state);
   void onDestroyNotify(const XEvent& event, LoopState& state);
   void onMapNotify(const XEvent& event, LoopState& state);
+  void reportShown(LoopState& state);
   void onReparentNotify(const XEvent& event, LoopState& state);
   void moveBar(Window handle);
   int32_t clampBarX(int32_t x) const;

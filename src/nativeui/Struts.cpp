@@ -1,9 +1,8 @@
-// The top of the work area where the window manager publishes no _NET_WORKAREA (awesome, i3,
-// kwin_x11 outside Plasma): what the docks reserve is then only said by the struts they set on
-// themselves. A dock is a top-level (awesome's wibars) or sits in a frame of the window manager
-// (i3bar, kwin's panels), so the root's viewable children are read, and the children of those
-// without a strut. That is a few round trips per top-level, paid at a build or a monitor change
-// on such desktops only.
+// The top of the work area where the window manager publishes no _NET_WORKAREA (some tiling
+// ones do not): what the docks reserve is then only said by the struts they set on themselves.
+// A dock is a top-level of its own or sits in a frame of a reparenting window manager, so the
+// root's viewable children are read, and the children of those without a strut. That is a few
+// round trips per top-level, paid at a build or a monitor change on such desktops only.
 #include <X11/Xatom.h>
 
 #include <algorithm>
