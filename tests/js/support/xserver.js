@@ -5,21 +5,18 @@
 //   await singleMonitor(server.display);             // DUMMY0 1920x1080 at 0,0
 //   await sideBySide(server.display);                // + DUMMY1 1280x1024 at 1920,0
 //   const wm = await startOpenbox(server.display);   // optional window manager
-//   const cm = await startDesktop(server.display, 'picom', []);  // any other, null if it fails
 //   await wm.stop(); await server.stop();
 //
 // The rig execs the server, so the spawned pid is the server itself; it also dies with this
 // process (parent-death signal) if a test crashes before stop().
 const { spawn, execFile } = require('node:child_process');
-const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 
 const rig = path.join(__dirname, '..', '..', 'rig', 'xserver');
-const started = new Map();  // child → how to signal it
+const started = new Set();
 
 process.on('exit', () => {
-  for (const signal of started.values()) signal('SIGKILL');
+  for (const child of started) child.kill('SIGKILL');
 });
 
 function waitForExit(child) {
@@ -27,11 +24,11 @@ function waitForExit(child) {
   return new Promise((resolve) => child.once('exit', () => resolve()));
 }
 
-function track(child, signal = (name) => child.kill(name)) {
-  started.set(child, signal);
+function track(child) {
+  started.add(child);
   child.once('exit', () => started.delete(child));
   return async () => {
-    if (child.exitCode === null && child.signalCode === null) signal('SIGTERM');
+    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
     await waitForExit(child);
   };
 }
@@ -103,34 +100,37 @@ const sideBySide = (display) =>
     { output: 'DUMMY1', mode: '1280x1024', pos: '1920x0' },
   ]);
 
-// Starts a window manager or compositor on display, in a home of its own (no user's settings),
-// and resolves to { stop() } once ready() holds; to null when it cannot start, ends or is not
-// ready in time. It runs in a process group of its own, which stop() ends: a dbus-run-session
-// that is simply killed leaves its bus and its child running.
-async function startDesktop(display, command, args, { ready = isManaged, timeoutMs = 20000 } = {}) {
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'desktop-'));
-  const child = spawn(command, args, { stdio: 'ignore', detached: true,
-    env: { ...process.env, DISPLAY: display, HOME: home, XDG_RUNTIME_DIR: home } });
-  const end = track(child, (name) => { try { process.kill(-child.pid, name); } catch {} });
-  const stop = () => (failed ? Promise.resolve() : end()).then(() => fs.rmSync(home, { recursive: true, force: true }));
-  let failed = false;
-  child.once('error', () => { failed = true; });
-  for (const deadline = Date.now() + timeoutMs; !failed && child.exitCode === null && !child.signalCode && Date.now() < deadline;) {
-    if (await ready(display)) return { pid: child.pid, stop };
+// Starts openbox on display and resolves once it manages the screen (it has published
+// _NET_SUPPORTING_WM_CHECK on the root window).
+async function startOpenbox(display, { args = [], timeoutMs = 20000 } = {}) {
+  const child = spawn('openbox', args, {
+    stdio: 'ignore',
+    env: { ...process.env, DISPLAY: display },
+  });
+  const stop = track(child);
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const root = await xrun(display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']).catch(() => '');
+    if (/window id/.test(root)) return { pid: child.pid, stop };
+    if (child.exitCode !== null || Date.now() > deadline) {
+      await stop();
+      throw new Error('openbox did not come up');
+    }
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+// A window manager or compositor on display, in a process group of its own that stop() ends (a
+// dbus-run-session simply killed leaves its bus running); null unless ready() holds within 20 s.
+async function startDesktop(display, command, args, ready) {
+  const child = spawn(command, args, { stdio: 'ignore', detached: true, env: { ...process.env, DISPLAY: display } });
+  const end = track(child.once('error', () => {}));
+  const stop = () => { try { process.kill(-child.pid, 'SIGTERM'); } catch {} return end(); };
+  for (let i = 0; i < 400 && child.pid && child.exitCode === null; ++i) {
+    if (await ready()) return { stop };
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
   await stop();
   return null;
 }
-
-// A window manager has published _NET_SUPPORTING_WM_CHECK on the root window.
-const isManaged = async (display) =>
-  /window id/.test(await xrun(display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']).catch(() => ''));
-
-async function startOpenbox(display, { args = [], timeoutMs = 20000 } = {}) {
-  const wm = await startDesktop(display, 'openbox', args, { timeoutMs });
-  if (!wm) throw new Error('openbox did not come up');
-  return wm;
-}
-
 module.exports = { startXServer, singleMonitor, sideBySide, startOpenbox, startDesktop, xrun, xrandr };
