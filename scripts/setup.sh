@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need and is not there yet: Debian packages
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
-# `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, and Pango's
-# own renderer to compare the bar's texts with, and wmctrl to maximise a shared window.
+# `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, Pango's own
+# renderer to compare the bar's texts with, wmctrl to maximise a shared window, and the
+# compositors of common desktops with the session bus two of them need.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -14,7 +15,8 @@ packages=(
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
-[ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl)
+[ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl
+  mutter kwin-x11 picom dbus)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()

@@ -72,8 +72,9 @@ bool NativeUIController::createWindows() {
   setAlwaysOnTop(display, _borderWindow, _rootWindow);
   setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
   // The frame lies on the shared window's own edges, where its resize handles are.
-  if (_sharedId != 0) clearInputShape(display, _borderWindow);
+  if (_sharedId != 0) clearShape(display, _borderWindow, ShapeInput);
   setZELNativeUIWindowTypeIgnore(display, _borderWindow);
+  setNoShadow(display, _borderWindow);
   callback()->onLog(LogType::Log, "Created border window: 0x%08X",
                     static_cast<unsigned int>(_borderWindow));
 
@@ -86,8 +87,13 @@ bool NativeUIController::createWindows() {
     _borderWindow = 0;
     return false;
   }
+  // Compositors that keep their own order for override-redirect windows (mutter, kwin_x11) put
+  // each one on top of those they know as they hear of its map, and keep that order until a
+  // restack makes them look again: mapped in the server's stacking order, frame below bar, the
+  // bar is painted over the frame's top band from the first frame on.
   XMapWindow(display, _borderWindow);
-  _frameMapped = true;
+  XMapWindow(display, _controlBarWindow);
+  _frameShown = true;
   callback()->onLog(LogType::Log, "All windows mapped");
   return runNativeUIControllerThread();
 }
@@ -139,6 +145,7 @@ bool NativeUIController::initControlBar() {
   callback()->onLog(LogType::Log, "Created control bar window: 0x%08lX", _controlBarWindow);
   setAlwaysOnTop(display, _controlBarWindow, _rootWindow);
   setZELNativeUIWindowType(display, _controlBarWindow);
+  setNoShadow(display, _controlBarWindow);
   if (!initFont()) {
     logBuildFailure("initFont(): Font init failed: %s", XDisplayName(nullptr));
     return false;
@@ -154,23 +161,33 @@ bool NativeUIController::initControlBar() {
   setWindowFixedSize(display, _controlBarWindow, total, _barHeight);
   setCurvedBorder(display, _controlBarWindow, total, _barHeight, _cornerRadius);
   createChildWindows();
-  XMapWindow(display, _controlBarWindow);
   return true;
 }
 
 // Read from the server rather than from the connection's copy of its resources, which is as old
 // as the connection; read again only when the layout's connection saw either property change
-// since the last read, which spares two round trips at most showings.
+// since the last read, which spares two round trips at most showings. Docks come and go without
+// a property of the root changing: a work area taken from their struts is read at every build.
 void NativeUIController::readDesktop() {
   const uint64_t changes = _desktopChanges.load();
-  if (_desktopReadAt == changes) {
+  if (_desktopReadAt == changes && _desktopHasWorkArea) {
     _workArea = _desktopWorkArea;
     return;
   }
-  getWorkArea(_display.get(), _rootWindow, _workArea);
-  _desktopDpi = readDesktopDpi(_display.get());
+  if (_desktopReadAt != changes) _desktopDpi = readDesktopDpi(_display.get());
+  _desktopHasWorkArea = readWorkArea();
   _desktopWorkArea = _workArea;
   _desktopReadAt = changes;
+}
+
+// The root's _NET_WORKAREA where the window manager publishes one (true), else the rows that
+// the docks' struts reserve on the shown monitor, or none: a work area read while an earlier
+// window manager ran says nothing about this one.
+bool NativeUIController::readWorkArea() {
+  if (getWorkArea(_display.get(), _rootWindow, _workArea)) return true;
+  _workArea = XRectangle{};
+  _workArea.y = static_cast<short>(topStrutRows(_display.get(), _rootWindow, _monitor));
+  return false;
 }
 
 void NativeUIController::readScale() {

@@ -125,6 +125,7 @@ void NativeUIController::drainEvents(LoopState& state) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type < 0 || event.type >= kEventTypes) continue;
+    if (state.shownToReport && event.type == DestroyNotify) reportShown(state);  // before hidden
     if (isSharedWindowEvent(event)) {
       onSharedWindowEvent(event, state);
       continue;
@@ -137,6 +138,7 @@ void NativeUIController::drainEvents(LoopState& state) {
     }
     if (const EventHandler handler = state.handlers[event.type]) (this->*handler)(event, state);
   }
+  if (state.shownToReport) reportShown(state);
 }
 
 // The server is gone or closed our connection: nothing of the indicator is left on screen, and
@@ -286,11 +288,20 @@ void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) 
   state.exitTriggered = true;
 }
 
-void NativeUIController::onMapNotify(const XEvent& event, LoopState&) {
+// The bar is mapped right after the frame (ControlBarBuild.cpp): one round trip brings its
+// children's first exposures, and reported once the drain has drawn them, a shown indicator is a
+// drawn one, as when the bar was mapped first.
+void NativeUIController::onMapNotify(const XEvent& event, LoopState& state) {
   const Window window = event.xmap.window;
-  // Mapped again: the shared window of a window showing is viewable again.
-  if (window != _borderWindow || window == 0 || _shownInShowing) return;
-  callback()->onLog(LogType::Log, "Window created and visible: %d", static_cast<int>(window));
+  if (window != _borderWindow || window == 0) return;
+  XSync(_display.get(), False);
+  state.shownToReport = true;
+}
+
+void NativeUIController::reportShown(LoopState& state) {
+  state.shownToReport = false;
+  callback()->onLog(LogType::Log, "Window created and visible: %d",
+                    static_cast<int>(_borderWindow));
   _visible.store(true);
   _shownInShowing = true;
   callback()->onWindowShown();

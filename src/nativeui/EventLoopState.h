@@ -26,6 +26,7 @@ struct NativeUIController::LoopState {
   // brings several events.
   bool monitorToCheck = false;
   bool stackingToCheck = false;
+  bool shownToReport = false;  // the frame's MapNotify came in this drain
   // A window showing: the top-level to find again (first look, reparenting), the rectangle its
   // last ConfigureNotify gave, and a map state to read again.
   bool windowToCheck = false;

@@ -112,7 +112,7 @@ void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
                     static_cast<unsigned int>(_monitor.height));
   setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
   setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
-  getWorkArea(display, _rootWindow, _workArea);
+  readWorkArea();
   const int32_t x = _barDragged ? clampBarX(_barX) : centredBarX();
   if (_barDragged) _barX = x;
   XMoveWindow(display, _controlBarWindow, x, barY());

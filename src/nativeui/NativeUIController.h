@@ -118,6 +118,7 @@ class NativeUIController {
   bool initControlBar();
   bool initFont();
   void readDesktop();
+  bool readWorkArea();
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
@@ -152,6 +153,7 @@ class NativeUIController {
   void onExpose(const XEvent& event, LoopState& state);
   void onDestroyNotify(const XEvent& event, LoopState& state);
   void onMapNotify(const XEvent& event, LoopState& state);
+  void reportShown(LoopState& state);
   void onReparentNotify(const XEvent& event, LoopState& state);
   void moveBar(Window handle);
   int32_t clampBarX(int32_t x) const;
@@ -208,11 +210,12 @@ class NativeUIController {
   MonitorInfo _frameRect;
   // A window showing: the id the caller named (0 in a monitor showing), the client and top-level
   // the owner found for it (the UI thread's own from its start, as they change), the monitors of
-  // the screen, one of which holds the bar, and whether the frame is on screen.
+  // the screen, one of which holds the bar, and whether the frame has its shape (a frame is
+  // withdrawn by an empty shape, never unmapped: see showFrame).
   unsigned long _sharedId = 0;
   SharedWindowPlace _shared;
   std::vector<MonitorInfo> _screenMonitors;
-  bool _frameMapped = false;
+  bool _frameShown = false;
   // The RandR CRTC that drives _monitor and the X screen it belongs to; written with _monitor,
   // before the UI thread starts.
   unsigned long _crtc = 0;
@@ -222,12 +225,15 @@ class NativeUIController {
   std::atomic<bool> _exitRequested{false};
   std::atomic<NativeUIControllerCallback*> _callback;
   std::atomic<bool> _visible{false};
+  // barY places the bar its y below the monitor's top edge.
   XRectangle _workArea{};
   // What a build read of the root's work area and of the desktop's dpi, kept for the next builds
   // until the layout's connection reports a change to either, or a new connection is opened:
   // the owner thread counts those, each UI thread compares the count with the one it read at.
+  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept.
   std::atomic<uint64_t> _desktopChanges{1};
   uint64_t _desktopReadAt = 0;
+  bool _desktopHasWorkArea = false;
   XRectangle _desktopWorkArea{};
   double _desktopDpi = 0;
   Window _controlBarWindow = 0;

@@ -137,7 +137,7 @@ bool NativeUIController::indicatorCovered() {
     const XRectangle area{static_cast<short>(attributes.x), static_cast<short>(attributes.y),
                           static_cast<unsigned short>(attributes.width + edge),
                           static_cast<unsigned short>(attributes.height + edge)};
-    if (i > border && _frameMapped && coversFrame(area)) return true;
+    if (i > border && _frameShown && coversFrame(area)) return true;
     if (bar >= 0 && i > bar && coversBar(area)) return true;
   }
   return false;

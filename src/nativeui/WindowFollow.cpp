@@ -6,6 +6,8 @@
 // top-level; the client's DestroyNotify ends the showing. As elsewhere in the loop, a drain only
 // notes what happened, and one look after it acts on all of it, so a storm of moves costs one
 // move of the frame per drain.
+#include <X11/extensions/shape.h>
+
 #include <cstdio>
 
 #include "EventLoopState.h"
@@ -92,7 +94,7 @@ void NativeUIController::followWindow(LoopState& state) {
     XWindowAttributes attributes{};
     if (!XGetWindowAttributes(_display.get(), _shared.client, &attributes)) return;
     const bool viewable = attributes.map_state == IsViewable;
-    if (viewable != _frameMapped) showFrame(viewable);
+    if (viewable != _frameShown) showFrame(viewable);
   }
 }
 
@@ -129,7 +131,7 @@ void NativeUIController::moveFrame(const MonitorInfo& outer) {
   const bool resized = outer.width != _frameRect.width || outer.height != _frameRect.height;
   _frameRect = outer;
   if (resized) {
-    setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
+    if (_frameShown) setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
     setWindowFixedSize(display, _borderWindow, _frameRect.width, _frameRect.height);
   }
   XMoveResizeWindow(display, _borderWindow, outer.x, outer.y,
@@ -150,6 +152,7 @@ void NativeUIController::placeBarOnWindowMonitor() {
   if (monitor == _monitor) return;
   _monitor = monitor;
   _barDragged = false;
+  readWorkArea();  // where it comes from the docks' struts, it is the new monitor's
   XMoveWindow(_display.get(), _controlBarWindow, centredBarX(), barY());
 }
 
@@ -161,14 +164,15 @@ void NativeUIController::refreshScreenMonitors() {
 }
 
 // The frame is withdrawn while the window cannot be seen; the bar stays, so that the user can
-// still stop sharing.
+// still stop sharing. By its shape, not by an unmap: compositors that paint override-redirect
+// windows in the order they were mapped would paint a frame mapped again over the bar.
 void NativeUIController::showFrame(bool viewable) {
   Display* display = _display.get();
-  _frameMapped = viewable;
+  _frameShown = viewable;
   if (viewable) {
-    XMapWindow(display, _borderWindow);
+    setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
   } else {
-    XUnmapWindow(display, _borderWindow);
+    clearShape(display, _borderWindow, ShapeBounding);
   }
   XSync(display, False);
   callback()->onLog(LogType::Log, "Shared window viewable: %s", viewable ? "true" : "false");

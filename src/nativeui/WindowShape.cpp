@@ -32,8 +32,8 @@ void setWindowShape(Display* display, Window window, const MonitorInfo& monitor,
   XShapeCombineRectangles(display, window, ShapeBounding, 0, 0, frame, 4, ShapeSet, Unsorted);
 }
 
-void clearInputShape(Display* display, Window window) {
-  XShapeCombineRectangles(display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+void clearShape(Display* display, Window window, int kind) {
+  XShapeCombineRectangles(display, window, kind, 0, 0, nullptr, 0, ShapeSet, Unsorted);
 }
 
 void setCurvedBorder(Display* display, Window window, int width, int height, int radius) {

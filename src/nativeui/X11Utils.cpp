@@ -100,16 +100,17 @@ XPtr<unsigned char> readProperty(Display* display, Window window, Atom property,
   return data;
 }
 
-void getWorkArea(Display* display, Window root, XRectangle& area) {
+bool getWorkArea(Display* display, Window root, XRectangle& area) {
   unsigned long count = 0;
   const XPtr<unsigned char> data =
       readProperty(display, root, intern(display, "_NET_WORKAREA"), XA_CARDINAL, 32, 4, count);
-  if (!data || count < 4) return;
+  if (!data || count < 4) return false;
   const long* values = reinterpret_cast<const long*>(data.get());
   area.x = static_cast<short>(values[0]);
   area.y = static_cast<short>(values[1]);
   area.width = static_cast<unsigned short>(values[2]);
   area.height = static_cast<unsigned short>(values[3]);
+  return true;
 }
 
 void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y) {
@@ -168,6 +169,16 @@ void setZELNativeUIWindowType(Display* display, Window window) {
 
 void setZELNativeUIWindowTypeIgnore(Display* display, Window window) {
   replaceOneAtom(display, window, intern(display, "_ZEL_NATIVE_UI_TYPE_IGNORE"), 1);
+}
+
+// picom shadows every window type but the desktop's once shadows are on, and cuts a window's
+// Shape out of its shadow only where the window itself is: a monitor-sized frame would darken the
+// whole monitor inside its ring. It always honours this property (compton did with
+// --respect-prop-shadow). mutter draws none for ARGB windows, and kwin none for an unmanaged
+// window without _KDE_NET_WM_SHADOW, which we never set.
+void setNoShadow(Display* display, Window window) {
+  const long none = 0;
+  replaceLongs(display, window, intern(display, "_COMPTON_SHADOW"), XA_CARDINAL, &none, 1);
 }
 
 }  // namespace NativeUI

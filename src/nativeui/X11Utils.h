@@ -27,21 +27,30 @@ void setWindowFixedSize(Display* display, Window window, int width, int height);
 // or the window gone). Xlib terminates the data, whatever the property holds.
 XPtr<unsigned char> readProperty(Display* display, Window window, Atom property, Atom type,
                                  int format, long length, unsigned long& items);
-// Leaves `area` unchanged when _NET_WORKAREA is missing, of another type or shorter than 4.
-void getWorkArea(Display* display, Window root, XRectangle& area);
+// Leaves `area` unchanged and returns false when _NET_WORKAREA is missing, of another type or
+// shorter than 4.
+bool getWorkArea(Display* display, Window root, XRectangle& area);
+// The rows at the top of `monitor` that the docks reserve for themselves, for a root without
+// _NET_WORKAREA: the deepest top strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of a viewable
+// top-level, or of a window that the window manager framed, that spans some of the monitor's
+// columns and ends inside it; 0 without one (Struts.cpp).
+int topStrutRows(Display* display, Window root, const MonitorInfo& monitor);
 void getWindowPosition(Display* display, Window window, Window reference, int& x, int& y);
 // false when the window cannot be queried (it no longer exists).
 bool getWindowParent(Display* display, Window window, Window& parent, Window& root);
 void wmNoDecorations(Display* display, Window unused, Window transientFor, Window window);
 void setZELNativeUIWindowType(Display* display, Window window);
 void setZELNativeUIWindowTypeIgnore(Display* display, Window window);
+// Asks compositors to draw no shadow around the window.
+void setNoShadow(Display* display, Window window);
 
 // Shapes.
 // Leaves a frame `frameWidth` pixels wide along the four edges of a window of the monitor's size.
 void setWindowShape(Display* display, Window window, const MonitorInfo& monitor,
                     int frameWidth = kFrameWidth);
-// Lets every pointer event through the window to whatever lies below it.
-void clearInputShape(Display* display, Window window);
+// An empty shape of that kind: ShapeBounding, nothing of the window is drawn (it stays mapped);
+// ShapeInput, every pointer event goes through it to whatever lies below.
+void clearShape(Display* display, Window window, int kind);
 void setCurvedBorder(Display* display, Window window, int width, int height, int radius);
 
 // A short name of the running distribution, detected once per process; never fails

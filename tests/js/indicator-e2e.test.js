@@ -8,7 +8,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startXServer, sideBySide, startOpenbox, xrun } = require('./support/xserver');
+const { startXServer, sideBySide, singleMonitor, startOpenbox, startDesktop, xrun } = require('./support/xserver');
 const { runScenario } = require('./support/child');
 
 let server;
@@ -248,6 +248,8 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
       }
     };
     const viewable = (id) => /IsViewable/.test(x('xwininfo', '-id', id));
+    // A withdrawn frame stays mapped (see the compositor scenario below) with an empty shape.
+    const ring = (id) => !/shape extents:\\s+0x0\\+0\\+0/.test(x('xwininfo', '-shape', '-id', id));
     (async () => {
       spawn('xmessage', ['-geometry', '400x300+100+100', 'shared'], { stdio: 'ignore' });
       const id = x('xdotool', 'search', '--sync', '--onlyvisible', '--class', 'xmessage').split('\\n')[0];
@@ -271,10 +273,10 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
       x('wmctrl', '-i', '-r', id, '-b', 'remove,maximized_vert,maximized_horz');
       await framed('unmaximise');
       x('xdotool', 'windowminimize', id);
-      await eventually(() => !viewable(border), 'frame withdrawn');
+      await eventually(() => !ring(border), 'frame withdrawn');
       steps.minimised = { bar: viewable(bar), visible: indicator.visible };
       x('wmctrl', '-i', '-a', id);
-      await eventually(() => viewable(border), 'frame back');
+      await eventually(() => ring(border), 'frame back');
       x('xdotool', 'windowmove', id, '2300', '300');
       await framed('to monitor 1');
       steps.moved = geometry(bar);
@@ -306,3 +308,30 @@ test('a shared window is framed and followed through moves, maximise, minimise, 
   assert.deepEqual(r.gone, []);
   assert.equal(r.closed.length, 1);
 });
+
+// Common desktops' compositors over a white client; picom on its defaults (shadows on all but desktops).
+const picomPid = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'picom-')), 'pid');
+for (const [name, command, ...args] of [['mutter --x11', 'dbus-run-session', 'mutter', '--x11', '--sm-disable'],
+  ['kwin_x11', 'dbus-run-session', 'kwin_x11'], ['picom --shadow', 'picom', '--shadow', '--config', '/dev/null', '--write-pid-path', picomPid]]) {
+  test(`under ${name} the bar is drawn whole above the frame, and the monitor inside keeps its pixels`, async (t) => {
+    const own = await startXServer('xorg');
+    const desktop = await startDesktop(own.display, command, args, command === 'picom' ? () => fs.existsSync(picomPid)
+      : () => xrun(own.display, 'xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']).then((out) => /window id/.test(out), () => false));
+    await singleMonitor(own.display);  // after mutter, which sets the dummy screen to its own size
+    const result = desktop && await runScenario(prelude + `
+      require('node:child_process').spawn('display', ['-backdrop', '-background', 'white', 'xc:white'], { stdio: 'ignore' });
+      const at = (x, y, height = 1) => pixels({ x, y, width: 1, height }).map((row) => row[0]).join();
+      (async () => {
+        await eventually(() => at(960, 700) === 'ffffff', 'the white client');
+        ui.showControlBar(0);
+        const [, notice, square, text] = (await shown()).children.map(geometry);
+        await eventually(() => !['ffffff', '1d7a48'].includes(at(2, 700)) && at(notice.x + 1, 12) === '1db868', 'frame blended, bar drawn');
+        report({ darkened: pixels({ x: 6, y: 700, width: 1908, height: 1 })[0].some((pixel) => pixel !== 'ffffff'), bands: [notice, square, text].map((c) => at(c.x + 1, 0, 5)) });
+      })().then(() => process.exit(0), (e) => { console.error(e); process.exit(1); });
+    `, { display: own.display });
+    await own.stop();  // the white client and the desktop end with their server
+    await desktop?.stop();
+    if (!desktop) return t.skip(`${name} does not start on this machine`);
+    assert.deepEqual({ code: result.code, ...result.reports[0] }, { code: 0, darkened: false, bands: ['1db868', 'fe3a68', 'fe3a68'].map((c) => Array(5).fill(c).join()) });
+  });
+}

@@ -561,6 +561,18 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
   showAndWait(1, 2);
   EXPECT_EQ(geometryOf(bar).height, 38u);
   EXPECT_EQ(geometryOf(bar).y, kWorkAreaTop + 10);
+
+  // No work area: the top, then a new dock's strut on monitor 1 (not 0's); the root is unchanged.
+  server->run("xprop -root -remove _NET_WORKAREA");
+  for (int showing : {3, 4}) {
+    ASSERT_TRUE(controller->hideControlBar());
+    showAndWait(1, showing);
+    EXPECT_EQ(geometryOf(bar).y, showing == 3 ? 0 : 40);
+    for (std::string strut : {"40,0,0,0,0,0,1920,2000", "90,0,0,0,0,0,0,1919"}) {
+      server->run("xprop -id " + std::to_string(cover(Geometry{0, 0, 9, 9})) +
+                  " -f _NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL 0,0," + strut + ",0,0");
+    }
+  }
 }
 
 // Where an image differs clearly from its background: the ink's box, and the number of ink

@@ -120,4 +120,17 @@ async function startOpenbox(display, { args = [], timeoutMs = 20000 } = {}) {
   }
 }
 
-module.exports = { startXServer, singleMonitor, sideBySide, startOpenbox, xrun, xrandr };
+// A window manager or compositor on display, in a process group of its own that stop() ends (a
+// dbus-run-session simply killed leaves its bus running); null unless ready() holds within 20 s.
+async function startDesktop(display, command, args, ready) {
+  const child = spawn(command, args, { stdio: 'ignore', detached: true, env: { ...process.env, DISPLAY: display } });
+  const end = track(child.once('error', () => {}));
+  const stop = () => { try { process.kill(-child.pid, 'SIGTERM'); } catch {} return end(); };
+  for (let i = 0; i < 400 && child.pid && child.exitCode === null; ++i) {
+    if (await ready()) return { stop };
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  await stop();
+  return null;
+}
+module.exports = { startXServer, singleMonitor, sideBySide, startOpenbox, startDesktop, xrun, xrandr };
