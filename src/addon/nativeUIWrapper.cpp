@@ -188,6 +188,21 @@ const char* reasonName(HiddenReason reason) {
   return "unknown";
 }
 
+const char* whyNoWindow(NativeUI::WindowLookup lookup) {
+  switch (lookup) {
+    case NativeUI::WindowLookup::Root:
+      return "it is the root window";
+    case NativeUI::WindowLookup::NotViewable:
+      return "it is not viewable";
+    case NativeUI::WindowLookup::OtherScreen:
+      return "it is on another X screen";
+    case NativeUI::WindowLookup::Found:
+    case NativeUI::WindowLookup::NotAWindow:
+      break;
+  }
+  return "it is not a window";
+}
+
 void setGeometry(Napi::Object& object, int32_t x, int32_t y, int32_t width, int32_t height) {
   object.Set("x", x);
   object.Set("y", y);
@@ -475,25 +490,10 @@ void NativeUIWrapper::showWindow(const Napi::CallbackInfo& info) {
   const double scale = readShowOptions(info);
   const auto window = static_cast<unsigned long>(id);
   sNativeUIController->setScaleOverride(scale);
-  const char* why = nullptr;
-  switch (sNativeUIController->showControlBarOnWindow(window)) {
-    case NativeUI::WindowLookup::Found:
-      return;
-    case NativeUI::WindowLookup::NotAWindow:
-      why = "it is not a window";
-      break;
-    case NativeUI::WindowLookup::Root:
-      why = "it is the root window";
-      break;
-    case NativeUI::WindowLookup::NotViewable:
-      why = "it is not viewable";
-      break;
-    case NativeUI::WindowLookup::OtherScreen:
-      why = "it is on another X screen";
-      break;
-  }
+  const NativeUI::WindowLookup found = sNativeUIController->showControlBarOnWindow(window);
+  if (found == NativeUI::WindowLookup::Found) return;
   char message[96];
-  snprintf(message, sizeof(message), "No window 0x%lx to share: %s", window, why);
+  snprintf(message, sizeof(message), "No window 0x%lx to share: %s", window, whyNoWindow(found));
   Napi::Error error = Napi::RangeError::New(env, message);
   error.Set("code", "ERR_INDICATOR_NO_WINDOW");
   error.Set("window", static_cast<double>(window));
