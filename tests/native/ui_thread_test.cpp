@@ -752,6 +752,30 @@ TEST_F(UiThread, SwitchingTheShownOutputOffTakesTheIndicatorDown) {
   EXPECT_EQ(geometryOf(border), (Geometry{0, 0, 1920, 1080}));
 }
 
+// Another client's window shown, moved to the other monitor and destroyed, while the owner
+// thread waits: the frame follows it, the bar goes with its centre, and its end takes all down.
+TEST_F(UiThread, AWindowShowingFollowsItsWindowUntilItIsDestroyed) {
+  const Window shared = cover(Geometry{2000, 300, 400, 200});
+  ASSERT_EQ(controller->showControlBarOnWindow(shared), NativeUI::WindowLookup::Found);
+  ASSERT_TRUE(callback.waitFor("shown"));
+  border = callback.loggedId("Created border window: 0x([0-9A-F]+)", 0);
+  bar = callback.loggedId("Created control bar window: 0x([0-9A-F]+)", 0);
+  EXPECT_EQ(geometryOf(border), (Geometry{2000, 300, 400, 200}));
+  EXPECT_EQ(geometryOf(bar).x, 1920 + 640 - static_cast<int>(geometryOf(bar).width) / 2);
+  XMoveResizeWindow(probe->display(), shared, 100, 200, 300, 150);
+  XSync(probe->display(), False);
+  ASSERT_TRUE(callback.waitForLine("Shared window changed, x:100, y:200, width:300, height:150"));
+  EXPECT_EQ(geometryOf(border), (Geometry{100, 200, 300, 150}));
+  EXPECT_EQ(geometryOf(bar).x, 960 - static_cast<int>(geometryOf(bar).width) / 2);
+  XDestroyWindow(probe->display(), shared);
+  XSync(probe->display(), False);
+  ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
+  const auto events = callback.events();
+  EXPECT_EQ(events[events.size() - 2].reason, NativeUI::HiddenReason::WindowClosed);
+  EXPECT_FALSE(probe->exists(border));
+  EXPECT_FALSE(controller->isVisible());
+}
+
 // A window of another client mapped and raised over the bar, then one over the frame's left
 // edge: the indicator comes back on top of each, bar above frame, and the screen shows it again.
 TEST_F(UiThread, WindowsRaisedOverTheBarOrTheFrameAreCoveredAgain) {
