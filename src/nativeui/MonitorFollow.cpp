@@ -92,12 +92,7 @@ NativeUIController::CrtcState NativeUIController::readShownCrtc(MonitorInfo& geo
   if (!listed) return CrtcState::Gone;  // its GPU went away with it
   CrtcInfoPtr crtc(XRRGetCrtcInfo(display, resources.get(), _crtc));
   if (!crtc) return CrtcState::Unknown;
-  if (crtc->noutput <= 0 || crtc->width == 0 || crtc->height == 0) return CrtcState::Gone;
-  geometry.x = crtc->x;
-  geometry.y = crtc->y;
-  geometry.width = static_cast<int32_t>(crtc->width);
-  geometry.height = static_cast<int32_t>(crtc->height);
-  geometry.rotation = static_cast<int32_t>(crtc->rotation);
+  if (!activeCrtcGeometry(*crtc, geometry)) return CrtcState::Gone;
   return CrtcState::Driving;
 }
 

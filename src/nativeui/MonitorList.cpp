@@ -7,6 +7,13 @@
 
 namespace NativeUI {
 
+bool activeCrtcGeometry(const XRRCrtcInfo& crtc, MonitorInfo& monitor) {
+  if (crtc.noutput <= 0 || crtc.width == 0 || crtc.height == 0) return false;
+  monitor = MonitorInfo{crtc.x, crtc.y, static_cast<int32_t>(crtc.width),
+                        static_cast<int32_t>(crtc.height), static_cast<int32_t>(crtc.rotation)};
+  return true;
+}
+
 void MonitorLayout::onConnectionLost(Display*, void* layout) {
   static_cast<MonitorLayout*>(layout)->_connectionLost = true;
 }
@@ -139,13 +146,8 @@ void MonitorLayout::appendScreenMonitors(int screen) {
   if (!resources) return;
   for (int i = 0; i < resources->ncrtc; ++i) {
     CrtcInfoPtr crtc(XRRGetCrtcInfo(display, resources.get(), resources->crtcs[i]));
-    if (!crtc || crtc->noutput <= 0 || crtc->width == 0 || crtc->height == 0) continue;
     MonitorInfo monitor;
-    monitor.x = crtc->x;
-    monitor.y = crtc->y;
-    monitor.width = static_cast<int32_t>(crtc->width);
-    monitor.height = static_cast<int32_t>(crtc->height);
-    monitor.rotation = static_cast<int32_t>(crtc->rotation);
+    if (!crtc || !activeCrtcGeometry(*crtc, monitor)) continue;
     _monitors.push_back(monitor);
     _crtcs.push_back(resources->crtcs[i]);
     _screens.push_back(screen);

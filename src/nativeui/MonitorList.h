@@ -25,6 +25,9 @@ struct MonitorInfo {
   }
 };
 
+// The rectangle of a CRTC that drives at least one output with a mode; false for one that is off.
+bool activeCrtcGeometry(const XRRCrtcInfo& crtc, MonitorInfo& monitor);
+
 // One entry of the list with what identifies it on the server: the RandR id of its CRTC (valid
 // on every connection to that server) and the X screen whose resources hold it, and, when asked
 // for, the names of the outputs it drives and whether one of them is its screen's primary output.

@@ -96,26 +96,12 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   std::vector<MonitorDetails> monitors;
   {
     const XlibTurn turn(xlibTurns());
-    // The server that closed our connection may not have closed the layout's yet: its list is
-    // no sign that the server is still there.
-    if (_connectionLost.load()) _monitorLayout.forget();
-    monitors = _monitorLayout.getMonitorDetails(false);
-    if (_monitorLayout.takeDesktopChanged()) _desktopChanges.fetch_add(1);
+    monitors = readLayout();
   }
   if (monitorIndex >= monitors.size()) return false;
-
-  if (_thread && _thread->joinable()) {
-    if (static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0) {
-      if (!_threadEnded.load() && !_endingByItself.load()) return true;
-      // The thread ended, or reported that it ends, by itself (a failed build, a lost
-      // connection, or someone else destroyed the border window): saying "already shown" would
-      // report success for a bar that is not there.
-      joinUIThread();
-    } else {
-      hideControlBar();
-    }
+  if (keepsRunningThread(static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0)) {
+    return true;
   }
-
   ensureConnection();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _sharedId = 0;
@@ -138,10 +124,8 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   int screen = 0;
   {
     const XlibTurn turn(xlibTurns());
-    if (_connectionLost.load()) _monitorLayout.forget();
+    const std::vector<MonitorDetails> monitors = readLayout();
     // The layout's connection: the UI thread may own the controller's while this looks.
-    const std::vector<MonitorDetails> monitors = _monitorLayout.getMonitorDetails(false);
-    if (_monitorLayout.takeDesktopChanged()) _desktopChanges.fetch_add(1);
     Display* display = _monitorLayout.connection();
     if (display == nullptr) return WindowLookup::NotAWindow;
     const XErrorSuppressor suppressor(display);  // the window may go at any moment
@@ -157,15 +141,7 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
     }
   }
   if (found != WindowLookup::Found) return found;
-
-  if (_thread && _thread->joinable()) {
-    if (window == _sharedId) {
-      if (!_threadEnded.load() && !_endingByItself.load()) return WindowLookup::Found;
-      joinUIThread();  // ended by itself: the window closed, say, and this is a new one
-    } else {
-      hideControlBar();
-    }
-  }
+  if (keepsRunningThread(window == _sharedId)) return WindowLookup::Found;
   ensureConnection();
   _monitorIndex = -1;
   _sharedId = window;
@@ -182,6 +158,31 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   startUIThread();
   callback()->onLog(LogType::Log, "%s: Completed", "showControlBarOnWindow");
   return WindowLookup::Found;
+}
+
+// In the caller's turn with the X libraries.
+std::vector<MonitorDetails> NativeUIController::readLayout() {
+  // The server that closed our connection may not have closed the layout's yet: its list is no
+  // sign that the server is still there.
+  if (_connectionLost.load()) _monitorLayout.forget();
+  std::vector<MonitorDetails> monitors = _monitorLayout.getMonitorDetails(false);
+  if (_monitorLayout.takeDesktopChanged()) _desktopChanges.fetch_add(1);
+  return monitors;
+}
+
+// Whether a UI thread showing the same target still runs, so that nothing is to be done. A
+// thread for another target is hidden first; one for the same target that ended, or reported
+// that it ends, by itself (a failed build, a lost connection, its border window or its window
+// destroyed) is joined: saying "already shown" would report success for a bar that is not there.
+bool NativeUIController::keepsRunningThread(bool sameTarget) {
+  if (!_thread || !_thread->joinable()) return false;
+  if (!sameTarget) {
+    hideControlBar();
+    return false;
+  }
+  if (!_threadEnded.load() && !_endingByItself.load()) return true;
+  joinUIThread();
+  return false;
 }
 
 void NativeUIController::startUIThread() {

@@ -105,6 +105,8 @@ class NativeUIController {
     _failure = text;
   }
   void reportHidden(HiddenReason reason);
+  std::vector<MonitorDetails> readLayout();
+  bool keepsRunningThread(bool sameTarget);
   void connect();
   void ensureConnection();
   void dropStaleEvents();

@@ -1,11 +1,11 @@
 #include "SharedWindow.h"
 
-#include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <deque>
 
+#include "X11Utils.h"
 #include "XHandles.h"
 
 namespace NativeUI {
@@ -78,10 +78,7 @@ Window topLevelOf(Display* display, Window root, Window client) {
   while (true) {
     Window windowRoot = 0;
     Window parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, window, &windowRoot, &parent, &children, &count)) return 0;
-    const XPtr<Window> owned(children);
+    if (!getWindowParent(display, window, parent, windowRoot)) return 0;
     if (windowRoot != root || window == root || parent == 0) return 0;
     if (parent == root) return window;
     window = parent;
@@ -129,10 +126,8 @@ std::vector<MonitorInfo> readScreenMonitors(Display* display, Window root) {
   if (!resources) return monitors;
   for (int i = 0; i < resources->ncrtc; ++i) {
     CrtcInfoPtr crtc(XRRGetCrtcInfo(display, resources.get(), resources->crtcs[i]));
-    if (!crtc || crtc->noutput <= 0 || crtc->width == 0 || crtc->height == 0) continue;
-    monitors.push_back(MonitorInfo{crtc->x, crtc->y, static_cast<int32_t>(crtc->width),
-                                   static_cast<int32_t>(crtc->height),
-                                   static_cast<int32_t>(crtc->rotation)});
+    MonitorInfo monitor;
+    if (crtc && activeCrtcGeometry(*crtc, monitor)) monitors.push_back(monitor);
   }
   return monitors;
 }
