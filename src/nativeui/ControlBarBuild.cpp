@@ -8,6 +8,7 @@
 #include <iostream>
 #include <vector>
 
+#include "BarDesign.h"
 #include "DisplayScale.h"
 #include "NativeUIController.h"
 #include "TextFit.h"
@@ -18,7 +19,6 @@ namespace NativeUI {
 
 namespace {
 
-constexpr unsigned long kTranslucentGreen = 0x991D7A48;  // ARGB, 60 % opaque
 constexpr long kBorderEventMask =
     VisibilityChangeMask | StructureNotifyMask | SubstructureNotifyMask;
 constexpr unsigned long kBorderValueMask =
@@ -29,9 +29,6 @@ constexpr long kBarEventMask = ExposureMask | VisibilityChangeMask | StructureNo
 constexpr int kProvisionalBarX = 1970;
 constexpr int kProvisionalBarWidth = 400;
 constexpr int kProvisionalBarHeight = 100;
-constexpr int kBarHeight = 25;
-constexpr int kCornerRadius = 4;
-constexpr double kFontSize = 11.0;
 
 }  // namespace
 
@@ -115,7 +112,7 @@ Window NativeUIController::createTopLevel(const XVisualInfo& visualInfo, int x, 
                                           unsigned long valueMask, long eventMask) {
   Display* display = _display.get();
   XSetWindowAttributes attributes{};
-  attributes.background_pixel = kTranslucentGreen;
+  attributes.background_pixel = kFrameColour;
   attributes.border_pixel = 0;
   attributes.event_mask = eventMask;
   attributes.override_redirect = True;

@@ -8,13 +8,11 @@
 
 #include <string>
 
+#include "BarDesign.h"
 #include "MonitorList.h"
 #include "XHandles.h"
 
 namespace NativeUI {
-
-// The border window's frame at 96 dpi.
-constexpr int kFrameWidth = 6;
 
 // Window-manager hints and properties.
 void setAlwaysOnTop(Display* display, Window window, Window root);
