@@ -21,8 +21,6 @@ namespace {
 
 constexpr long kBorderEventMask =
     VisibilityChangeMask | StructureNotifyMask | SubstructureNotifyMask;
-constexpr unsigned long kBorderValueMask =
-    CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask | CWColormap;
 constexpr unsigned long kBarValueMask =
     CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWColormap;
 constexpr long kBarEventMask = ExposureMask | VisibilityChangeMask | StructureNotifyMask;
@@ -58,22 +56,20 @@ bool NativeUIController::createWindows() {
 
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
-  _borderWindow = createTopLevel(visualInfo, _frameRect.x, _frameRect.y, _frameRect.width,
-                                 _frameRect.height, kBorderValueMask, kBorderEventMask);
-  if (_borderWindow == 0) {
+  const FrameWindows::Layout layout =
+      _onXWayland ? FrameWindows::Layout::Strips : FrameWindows::Layout::Ring;
+  if (!_frame.create(display, _rootWindow, visualInfo, layout, _frameRect, _frameWidth,
+                     kBorderEventMask)) {
     logBuildFailure("XCreateWindow(): Window creation failed: %s", XDisplayName(nullptr));
     return false;
   }
-  setWindowFixedSize(display, _borderWindow, _frameRect.width, _frameRect.height);
-  removeTitleBar(display, _borderWindow, _rootWindow);
-  setAlwaysOnTop(display, _borderWindow, _rootWindow);
-  setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
-  // The frame lies on the shared window's own edges, where its resize handles are.
-  if (_sharedId != 0) clearShape(display, _borderWindow, ShapeInput);
-  setZELNativeUIWindowTypeIgnore(display, _borderWindow);
-  setNoShadow(display, _borderWindow);
   callback()->onLog(LogType::Log, "Created border window: 0x%08X",
-                    static_cast<unsigned int>(_borderWindow));
+                    static_cast<unsigned int>(_frame.primary()));
+  if (layout == FrameWindows::Layout::Strips) {
+    const std::vector<Window>& strips = _frame.windows();
+    callback()->onLog(LogType::Log, "XWayland: frame in strips: 0x%08lX 0x%08lX 0x%08lX 0x%08lX",
+                      strips[0], strips[1], strips[2], strips[3]);
+  }
 
   if (!initControlBar()) {
     logBuildFailure("Control bar creation failed: %s", XDisplayName(nullptr));
@@ -81,16 +77,15 @@ bool NativeUIController::createWindows() {
     // until the controller's connection closes.
     destroyBarWindows();
     _controlBarWindow = 0;
-    _borderWindow = 0;
+    _frame.forget();
     return false;
   }
   // Compositors that keep their own order for override-redirect windows (mutter, kwin_x11) put
   // each one on top of those they know as they hear of its map, and keep that order until a
   // restack makes them look again: mapped in the server's stacking order, frame below bar, the
   // bar is painted over the frame's top band from the first frame on.
-  XMapWindow(display, _borderWindow);
+  _frame.map();
   XMapWindow(display, _controlBarWindow);
-  _frameShown = true;
   callback()->onLog(LogType::Log, "All windows mapped");
   return runNativeUIControllerThread();
 }
@@ -105,33 +100,16 @@ bool NativeUIController::matchArgbVisual(XVisualInfo& visualInfo) {
   return false;
 }
 
-// An override-redirect ARGB window on the root, translucent green, with a colormap of its own
-// (the window keeps the colormap alive; our id is released at once).
-Window NativeUIController::createTopLevel(const XVisualInfo& visualInfo, int x, int y,
-                                          unsigned int width, unsigned int height,
-                                          unsigned long valueMask, long eventMask) {
-  Display* display = _display.get();
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = kFrameColour;
-  attributes.border_pixel = 0;
-  attributes.event_mask = eventMask;
-  attributes.override_redirect = True;
-  attributes.colormap = XCreateColormap(display, _rootWindow, visualInfo.visual, AllocNone);
-  const Window window =
-      XCreateWindow(display, _rootWindow, x, y, width, height, 0, visualInfo.depth, InputOutput,
-                    visualInfo.visual, valueMask, &attributes);
-  XFreeColormap(display, attributes.colormap);
-  return window;
-}
-
 bool NativeUIController::initControlBar() {
   Display* display = _display.get();
   _barWidth = kProvisionalBarWidth;
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
   // Provisional geometry: the bar is laid out and moved before it is mapped.
-  _controlBarWindow = createTopLevel(visualInfo, kProvisionalBarX, _workArea.y, _barWidth,
-                                     kProvisionalBarHeight, kBarValueMask, 0);
+  _controlBarWindow = createArgbTopLevel(
+      display, _rootWindow, visualInfo,
+      MonitorInfo{kProvisionalBarX, _workArea.y, _barWidth, kProvisionalBarHeight, 0},
+      kBarValueMask, 0);
   if (_controlBarWindow == 0) {
     logBuildFailure("XCreateWindow(): Control bar window creation failed: %s",
                     XDisplayName(nullptr));
@@ -308,7 +286,7 @@ void NativeUIController::createChildWindows() {
   }
 }
 
-// The children, the bar and the border window, in that order; used by the teardown and by every
+// The children, the bar and the frame, in that order; used by the teardown and by every
 // path on which the windows would otherwise be left on the server.
 void NativeUIController::destroyBarWindows() {
   // Each child destroyed inside a mapped bar would expose the bar where it was, and the loop
@@ -319,7 +297,7 @@ void NativeUIController::destroyBarWindows() {
     if (child != _childWindows.end() && child->second) child->second->destroyChildWindow();
   }
   if (_controlBarWindow != 0) XDestroyWindow(_display.get(), _controlBarWindow);
-  if (_borderWindow != 0) XDestroyWindow(_display.get(), _borderWindow);
+  _frame.destroy();
   _barDestroyed = true;
 }
 

@@ -50,7 +50,7 @@ bool NativeUIController::runNativeUIControllerThread() {
   watchSharedWindow(state);
 
   while (!state.exitTriggered) {
-    if (waitForEvents(state) && _exitRequested.load() && _borderWindow != 0) tearDown();
+    if (waitForEvents(state) && _exitRequested.load() && _frame.primary() != 0) tearDown();
     drainEvents(state);
     if (_connectionLost.load()) {
       endLostConnection(state);
@@ -73,7 +73,7 @@ bool NativeUIController::runNativeUIControllerThread() {
     unwatchSharedWindow();
   }
   _errorSuppressor.reset();
-  _borderWindow = 0;
+  _frame.forget();
   _controlBarWindow = 0;
   _visible.store(false);
   _rootWindow = 0;
@@ -171,7 +171,7 @@ void NativeUIController::endBuildOnLostConnection() {
   _failure.clear();
   logBuildFailure("X connection lost: %s", XDisplayName(nullptr));
   _errorSuppressor.reset();
-  _borderWindow = 0;  // went with the connection
+  _frame.forget();  // went with the connection
   _controlBarWindow = 0;
   releaseLostConnection();
 }
@@ -273,14 +273,14 @@ void NativeUIController::onExpose(const XEvent& event, LoopState&) {
 void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) {
   const Window window = event.xdestroywindow.window;
   callback()->onLog(LogType::Log, "Window destroyed: %d", static_cast<int>(window));
-  if (window != _borderWindow || state.exitTriggered) return;
+  if (window != _frame.primary() || window == 0 || state.exitTriggered) return;
   callback()->onLog(LogType::Log, "Window destroyed trigger exit: %d", static_cast<int>(window));
   // Another client destroyed the border window: the bar would stay on screen, unserved, with a
   // stop button that does nothing.
   const HiddenReason reason = _barDestroyed ? _teardownReason : HiddenReason::Destroyed;
   if (!_barDestroyed) {
     _endingByItself.store(true);
-    _borderWindow = 0;  // already gone
+    _frame.forgetPrimary();  // already gone
     destroyBarWindows();
   }
   _visible.store(false);
@@ -293,7 +293,7 @@ void NativeUIController::onDestroyNotify(const XEvent& event, LoopState& state) 
 // drawn one, as when the bar was mapped first.
 void NativeUIController::onMapNotify(const XEvent& event, LoopState& state) {
   const Window window = event.xmap.window;
-  if (window != _borderWindow || window == 0) return;
+  if (window != _frame.primary() || window == 0) return;
   XSync(_display.get(), False);
   state.shownToReport = true;
 }
@@ -301,7 +301,7 @@ void NativeUIController::onMapNotify(const XEvent& event, LoopState& state) {
 void NativeUIController::reportShown(LoopState& state) {
   state.shownToReport = false;
   callback()->onLog(LogType::Log, "Window created and visible: %d",
-                    static_cast<int>(_borderWindow));
+                    static_cast<int>(_frame.primary()));
   _visible.store(true);
   _shownInShowing = true;
   callback()->onWindowShown();

@@ -62,7 +62,7 @@ void NativeUIController::onRandrNotify(const XEvent&, LoopState& state) {
 void NativeUIController::followMonitor(LoopState& state) {
   if (!state.monitorToCheck) return;
   state.monitorToCheck = false;
-  if (_borderWindow == 0 || _barDestroyed) return;
+  if (_frame.primary() == 0 || _barDestroyed) return;
   if (_sharedId != 0) {
     refreshScreenMonitors();  // no monitor of its own: the bar's may have moved or gone
     return;
@@ -102,11 +102,7 @@ void NativeUIController::moveToMonitor(const MonitorInfo& geometry) {
   Display* display = _display.get();
   _monitor = geometry;
   _frameRect = geometry;
-  XMoveResizeWindow(display, _borderWindow, _monitor.x, _monitor.y,
-                    static_cast<unsigned int>(_monitor.width),
-                    static_cast<unsigned int>(_monitor.height));
-  setWindowFixedSize(display, _borderWindow, _monitor.width, _monitor.height);
-  setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
+  _frame.place(_frameRect);
   readWorkArea();
   const int32_t x = _barDragged ? clampBarX(_barX) : centredBarX();
   if (_barDragged) _barX = x;

@@ -50,6 +50,7 @@ void NativeUIController::connect() {
   int eventBase = 0;
   int errorBase = 0;
   XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
+  _onXWayland = isXWayland(_display.get());
 }
 
 void NativeUIController::onConnectionLost(Display*, void* controller) {

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "FrameWindows.h"
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
@@ -124,8 +125,6 @@ class NativeUIController {
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
-  Window createTopLevel(const XVisualInfo& visualInfo, int x, int y, unsigned int width,
-                        unsigned int height, unsigned long valueMask, long eventMask);
   int32_t centredBarX() const;
   int32_t barY() const;
   void createChildObjects(int32_t& totalWidth);
@@ -199,30 +198,32 @@ class NativeUIController {
   void keepOnTop(LoopState& state);
   std::optional<RaisePolicy::Clock::time_point> nextLook(const LoopState& state) const;
   bool indicatorCovered();
-  bool coversFrame(const XRectangle& area) const;
+  bool coversFrame(const std::vector<Window>& framesBelow, const XRectangle& area) const;
   bool coversBar(const XRectangle& area) const;
   void raiseIndicator();
 
   int32_t _monitorIndex = -1;
-  Window _borderWindow = 0;
+  // The frame's windows; its primary is "the border window" of the log lines and the loop.
+  FrameWindows _frame;
   // The monitor that holds the bar; in a monitor showing also the rectangle that the border
   // window frames.
   MonitorInfo _monitor;
   // What the border window frames: the shown monitor, or the shared window's outer rectangle.
   MonitorInfo _frameRect;
   // A window showing: the id the caller named (0 in a monitor showing), the client and top-level
-  // the owner found for it (the UI thread's own from its start, as they change), the monitors of
-  // the screen, one of which holds the bar, and whether the frame has its shape (a frame is
-  // withdrawn by an empty shape, never unmapped: see showFrame).
+  // the owner found for it (the UI thread's own from its start, as they change), and the
+  // monitors of the screen, one of which holds the bar.
   unsigned long _sharedId = 0;
   SharedWindowPlace _shared;
   std::vector<MonitorInfo> _screenMonitors;
-  bool _frameShown = false;
   // The RandR CRTC that drives _monitor and the X screen it belongs to; written with _monitor,
   // before the UI thread starts.
   unsigned long _crtc = 0;
   int _monitorScreen = 0;
   DisplayPtr _display;
+  // Whether _display's server is XWayland (isXWayland); read with every new connection, on the
+  // owner thread, before any UI thread uses it.
+  bool _onXWayland = false;
   std::unique_ptr<std::thread> _thread;
   std::atomic<bool> _exitRequested{false};
   std::atomic<NativeUIControllerCallback*> _callback;

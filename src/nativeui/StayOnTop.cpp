@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "EventLoopState.h"
 #include "NativeUIController.h"
@@ -64,7 +65,7 @@ void NativeUIController::onTopLevelChange(const XEvent& event, LoopState& state)
   }
   if (event.type != ConfigureNotify) return;
   const XConfigureEvent& configure = event.xconfigure;
-  Window* sibling = configure.window == _borderWindow       ? &state.borderAbove
+  Window* sibling = configure.window == _frame.primary()    ? &state.borderAbove
                     : configure.window == _controlBarWindow ? &state.barAbove
                                                             : nullptr;
   if (sibling) {
@@ -78,7 +79,7 @@ void NativeUIController::onTopLevelChange(const XEvent& event, LoopState& state)
 void NativeUIController::onVisibilityNotify(const XEvent& event, LoopState& state) {
   const XVisibilityEvent& visibility = event.xvisibility;
   if (visibility.state == VisibilityUnobscured || visibility.window == 0) return;
-  if (visibility.window == _borderWindow || visibility.window == _controlBarWindow) {
+  if (_frame.holds(visibility.window) || visibility.window == _controlBarWindow) {
     state.stackingToCheck = true;
   }
 }
@@ -91,7 +92,7 @@ void NativeUIController::keepOnTop(LoopState& state) {
   const bool due = look ? now >= *look : state.stackingToCheck;
   state.stackingToCheck = false;
   if (!due) return;
-  if (_borderWindow == 0 || _barDestroyed) return;
+  if (_frame.primary() == 0 || _barDestroyed) return;
   if (!indicatorCovered()) {
     state.raises.clear(now);
     return;
@@ -105,7 +106,7 @@ void NativeUIController::keepOnTop(LoopState& state) {
 
 std::optional<RaisePolicy::Clock::time_point> NativeUIController::nextLook(
     const LoopState& state) const {
-  if (_borderWindow == 0 || _barDestroyed) return std::nullopt;
+  if (_frame.primary() == 0 || _barDestroyed) return std::nullopt;
   return state.raises.nextLook();
 }
 
@@ -118,17 +119,19 @@ bool NativeUIController::indicatorCovered() {
   if (!XQueryTree(display, _rootWindow, &root, &parent, &children, &count)) return false;
   const XPtr<Window> owned(children);
   // Bottom to top. A bar reparented into someone's frame is not a top-level of ours any more.
-  int border = -1;
+  int lowestFrame = -1;
   int bar = -1;
   for (int i = 0; i < static_cast<int>(count); ++i) {
-    if (children[i] == _borderWindow) border = i;
+    if (lowestFrame < 0 && _frame.holds(children[i])) lowestFrame = i;
     if (children[i] == _controlBarWindow) bar = i;
   }
-  if (border < 0) return false;
-  const int lowest = bar < 0 ? border : std::min(border, bar);
-  for (int i = lowest + 1; i < static_cast<int>(count); ++i) {
+  if (lowestFrame < 0) return false;
+  const int lowest = bar < 0 ? lowestFrame : std::min(lowestFrame, bar);
+  std::vector<Window> framesBelow;
+  for (int i = lowest; i < static_cast<int>(count); ++i) {
     const Window window = children[i];
-    if (window == _borderWindow || window == _controlBarWindow) continue;
+    if (_frame.holds(window)) framesBelow.push_back(window);
+    if (_frame.holds(window) || window == _controlBarWindow) continue;
     XWindowAttributes attributes;
     // A window that went away meanwhile covers nothing (the suppressor prints its BadWindow).
     if (!XGetWindowAttributes(display, window, &attributes)) continue;
@@ -137,22 +140,18 @@ bool NativeUIController::indicatorCovered() {
     const XRectangle area{static_cast<short>(attributes.x), static_cast<short>(attributes.y),
                           static_cast<unsigned short>(attributes.width + edge),
                           static_cast<unsigned short>(attributes.height + edge)};
-    if (i > border && _frameShown && coversFrame(area)) return true;
+    if (_frame.shown() && coversFrame(framesBelow, area)) return true;
     if (bar >= 0 && i > bar && coversBar(area)) return true;
   }
   return false;
 }
 
-// The frame's four strips, not the border window's rectangle: a window over the middle of the
-// monitor (or of the shared window) lies over nothing of ours.
-bool NativeUIController::coversFrame(const XRectangle& area) const {
-  const int x = _frameRect.x;
-  const int y = _frameRect.y;
-  const int w = _frameRect.width;
-  const int h = _frameRect.height;
-  const int f = _frameWidth;
-  return intersects(area, x, y, w, f) || intersects(area, x, y + h - f, w, f) ||
-         intersects(area, x, y, f, h) || intersects(area, x + w - f, y, f, h);
+bool NativeUIController::coversFrame(const std::vector<Window>& framesBelow,
+                                     const XRectangle& area) const {
+  for (const Window window : framesBelow) {
+    if (_frame.overlaps(window, area)) return true;
+  }
+  return false;
 }
 
 bool NativeUIController::coversBar(const XRectangle& area) const {
@@ -161,7 +160,7 @@ bool NativeUIController::coversBar(const XRectangle& area) const {
 
 void NativeUIController::raiseIndicator() {
   Display* display = _display.get();
-  XRaiseWindow(display, _borderWindow);
+  _frame.raise();
   XRaiseWindow(display, _controlBarWindow);
 }
 

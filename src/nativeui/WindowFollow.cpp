@@ -77,7 +77,7 @@ void NativeUIController::onSharedWindowEvent(const XEvent& event, LoopState& sta
 }
 
 void NativeUIController::followWindow(LoopState& state) {
-  if (_sharedId == 0 || _borderWindow == 0 || _barDestroyed) return;
+  if (_sharedId == 0 || _frame.primary() == 0 || _barDestroyed) return;
   if (state.windowToCheck) {
     state.windowToCheck = false;
     if (!findTopLevel(state)) return;
@@ -94,7 +94,7 @@ void NativeUIController::followWindow(LoopState& state) {
     XWindowAttributes attributes{};
     if (!XGetWindowAttributes(_display.get(), _shared.client, &attributes)) return;
     const bool viewable = attributes.map_state == IsViewable;
-    if (viewable != _frameShown) showFrame(viewable);
+    if (viewable != _frame.shown()) showFrame(viewable);
   }
 }
 
@@ -124,19 +124,10 @@ bool NativeUIController::findTopLevel(LoopState& state) {
   return true;
 }
 
-// The frame takes the window's rectangle in one request; its shape is cut again only when the
-// size changed, before the resize, so that no unshaped part of the new size is ever shown.
 void NativeUIController::moveFrame(const MonitorInfo& outer) {
   Display* display = _display.get();
-  const bool resized = outer.width != _frameRect.width || outer.height != _frameRect.height;
   _frameRect = outer;
-  if (resized) {
-    if (_frameShown) setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
-    setWindowFixedSize(display, _borderWindow, _frameRect.width, _frameRect.height);
-  }
-  XMoveResizeWindow(display, _borderWindow, outer.x, outer.y,
-                    static_cast<unsigned int>(outer.width),
-                    static_cast<unsigned int>(outer.height));
+  _frame.place(_frameRect);
   placeBarOnWindowMonitor();
   // Announced only once the server holds the new geometry, as a monitor change is.
   XSync(display, False);
@@ -168,12 +159,7 @@ void NativeUIController::refreshScreenMonitors() {
 // windows in the order they were mapped would paint a frame mapped again over the bar.
 void NativeUIController::showFrame(bool viewable) {
   Display* display = _display.get();
-  _frameShown = viewable;
-  if (viewable) {
-    setWindowShape(display, _borderWindow, _frameRect, _frameWidth);
-  } else {
-    clearShape(display, _borderWindow, ShapeBounding);
-  }
+  _frame.show(viewable);
   XSync(display, False);
   callback()->onLog(LogType::Log, "Shared window viewable: %s", viewable ? "true" : "false");
   ShowingEvent event;

@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "XHandles.h"
 
@@ -36,6 +37,39 @@ void printAtom(const char* name, Atom atom) {
 }
 
 }  // namespace
+
+Window createArgbTopLevel(Display* display, Window root, const XVisualInfo& visual,
+                          const MonitorInfo& rect, unsigned long valueMask, long eventMask) {
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = kFrameColour;
+  attributes.border_pixel = 0;
+  attributes.event_mask = eventMask;
+  attributes.override_redirect = True;
+  attributes.colormap = XCreateColormap(display, root, visual.visual, AllocNone);
+  const Window window = XCreateWindow(
+      display, root, rect.x, rect.y, static_cast<unsigned int>(rect.width),
+      static_cast<unsigned int>(rect.height), 0, visual.depth, InputOutput, visual.visual,
+      valueMask, &attributes);
+  XFreeColormap(display, attributes.colormap);
+  return window;
+}
+
+// No X server driver names its outputs so; XWayland 22 (Debian 12's) has no extension to ask.
+bool isXWayland(Display* display) {
+  int opcode = 0;
+  int eventBase = 0;
+  int errorBase = 0;
+  if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase)) return true;
+  if (!XRRQueryExtension(display, &eventBase, &errorBase)) return false;
+  const ScreenResourcesPtr resources(
+      XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display)));
+  if (!resources || resources->noutput == 0) return false;
+  for (int i = 0; i < resources->noutput; ++i) {
+    const OutputInfoPtr output(XRRGetOutputInfo(display, resources.get(), resources->outputs[i]));
+    if (!output || std::strncmp(output->name, "XWAYLAND", 8) != 0) return false;
+  }
+  return true;
+}
 
 void setAlwaysOnTop(Display* display, Window window, Window root) {
   const Atom above = intern(display, "_NET_WM_STATE_ABOVE");

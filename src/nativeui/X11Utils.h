@@ -5,6 +5,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <string>
 
@@ -13,6 +14,16 @@
 #include "XHandles.h"
 
 namespace NativeUI {
+
+// An override-redirect window of `visual` (depth 32) on `root`, over `rect`, filled with the
+// frame's translucent green, with a colormap of its own (the window keeps the colormap alive; ours
+// is released at once). 0 when the server refused it.
+Window createArgbTopLevel(Display* display, Window root, const XVisualInfo& visual,
+                          const MonitorInfo& rect, unsigned long valueMask, long eventMask);
+
+// Whether the server is XWayland: it offers the XWAYLAND extension (XWayland 23.1 and later) or,
+// as older ones do, names every RandR output XWAYLAND<n>. A few round trips.
+bool isXWayland(Display* display);
 
 // Window-manager hints and properties.
 void setAlwaysOnTop(Display* display, Window window, Window root);

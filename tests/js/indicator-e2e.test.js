@@ -10,6 +10,8 @@ const os = require('node:os');
 const path = require('node:path');
 const { startXServer, sideBySide, singleMonitor, startOpenbox, startDesktop, xrun } = require('./support/xserver');
 const { runScenario } = require('./support/child');
+const { buildXProbe } = require('./support/xprobe');
+const { spawn } = require('node:child_process');
 
 let server;
 let wm;
@@ -167,11 +169,18 @@ test('a screenshot shows the green half with its grip, the red half with the sto
   assert.equal(r.frame[1279], '1d7a48');
 });
 
-test('only a press on "Stop sharing" calls the stop function; the grips drag the bar within its monitor', async () => {
+test('only a press on "Stop sharing" calls the stop function; the frame lets presses through; the grips drag the bar within its monitor', async () => {
+  // A window beneath the frame, mapped before it: a press on the ring must reach it.
+  const beneath = spawn(buildXProbe(), ['presses', '1920', '0', '1280', '1024'],
+    { env: { ...process.env, DISPLAY: server.display }, stdio: ['pipe', 'pipe', 'inherit'] });
+  let presses = '';
+  beneath.stdout.on('data', (chunk) => { presses += chunk; });
+  await new Promise((resolve) => beneath.stdout.once('data', resolve));
   const [r] = await scenario(`
     (async () => {
       ui.showControlBar(1);
       const w = await shown();
+      x('xdotool', 'mousemove', '1922', '500', 'click', '1');
       const [grip, notice, square, text] = w.children.map(geometry);
       const click = (g) => x('xdotool', 'mousemove', String(g.x + 4), String(g.y + 12), 'click', '1');
       click(notice);
@@ -197,6 +206,9 @@ test('only a press on "Stop sharing" calls the stop function; the grips drag the
   `);
   assert.equal(r.stopsAfterThree, 1);
   assert.equal(r.barY, workAreaTop);
+  beneath.stdin.end();
+  await new Promise((resolve) => beneath.once('exit', resolve));
+  assert.deepEqual(presses.trim().split('\n'), ['ready', 'press 1922 500']);
 });
 
 test('a hide right after a show still reports shown, then hidden', async () => {

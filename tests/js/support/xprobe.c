@@ -14,18 +14,25 @@
  *   xprobe cursor X Y            moves the pointer to X,Y (root coordinates) and prints the
  *                                cursor the server then shows, as one JSON line:
  *                                {"width":9,"height":9,"xhot":4,"yhot":4,"pixel":"0xff123456"}
+ *   xprobe presses X Y W H       an input-only override-redirect window of its own over that
+ *                                rectangle (root coordinates), mapped where it stands: prints
+ *                                "ready" once mapped, then "press X Y" (root coordinates) for
+ *                                each button press it gets; ends at end of input.
  *
  * IDs may be given in hex (0x...) or decimal. Exit status 0 on success, 1 on any failure.
  */
 #include <X11/Xlib.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xfixes.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 static int usage(void) {
-  fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y\n");
+  fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y | "
+                  "presses X Y W H\n");
   return 1;
 }
 
@@ -141,6 +148,36 @@ static int cursor(Display *display, int x, int y) {
   return 0;
 }
 
+static void printPresses(Display *display) {
+  while (XPending(display)) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == ButtonPress) printf("press %d %d\n", event.xbutton.x_root, event.xbutton.y_root);
+    if (event.type == MapNotify) printf("ready\n");
+  }
+  fflush(stdout);
+}
+
+static int presses(Display *display, int x, int y, int width, int height) {
+  XSetWindowAttributes attributes = {0};
+  attributes.override_redirect = True;
+  attributes.event_mask = ButtonPressMask | StructureNotifyMask;
+  const Window window = XCreateWindow(display, DefaultRootWindow(display), x, y, width, height, 0,
+                                      0, InputOnly, CopyFromParent,
+                                      CWOverrideRedirect | CWEventMask, &attributes);
+  XMapWindow(display, window);
+  struct pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {0, POLLIN, 0}};
+  for (;;) {
+    printPresses(display);
+    if (poll(fds, 2, -1) < 0) return 1;
+    char buffer[64];
+    if ((fds[1].revents & (POLLIN | POLLHUP)) && read(0, buffer, sizeof buffer) <= 0) break;
+  }
+  XSync(display, False);  // what the server sent before the end of input is printed too
+  printPresses(display);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   Display *display = XOpenDisplay(NULL);
@@ -155,6 +192,8 @@ int main(int argc, char **argv) {
     status = resources(display, strtoul(argv[2], NULL, 0));
   } else if (strcmp(argv[1], "cursor") == 0 && argc == 4) {
     status = cursor(display, atoi(argv[2]), atoi(argv[3]));
+  } else if (strcmp(argv[1], "presses") == 0 && argc == 6) {
+    status = presses(display, atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
   } else if (strcmp(argv[1], "expose") == 0 && argc > 3) {
     status = expose(display, argv[2], argv + 3, argc - 3);
   } else {
