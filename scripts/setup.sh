@@ -2,8 +2,9 @@
 # Installs what the build, the tests and the demo need and is not there yet: Debian packages
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
 # `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, Pango's own
-# renderer to compare the bar's texts with, wmctrl to maximise a shared window, and the
-# compositors of common desktops with the session bus two of them need.
+# renderer to compare the bar's texts with, wmctrl to maximise a shared window, the
+# compositors of common desktops with the session bus two of them need, and sway with XWayland,
+# grim, foot and what a Wayland test client is built with.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -16,7 +17,8 @@ packages=(
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
 [ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl
-  mutter kwin-x11 picom dbus)
+  mutter kwin-x11 picom dbus
+  sway xwayland grim foot libwayland-dev libwayland-bin wayland-protocols)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()

@@ -92,7 +92,7 @@ void FrameWindows::show(bool shown) {
 bool FrameWindows::overlaps(Window window, const XRectangle& area) const {
   const auto at = std::find(_windows.begin(), _windows.end(), window);
   if (window == 0 || at == _windows.end()) return false;
-  const MonitorInfo& piece = pieces()[static_cast<size_t>(at - _windows.begin())];
+  const MonitorInfo piece = pieces()[static_cast<size_t>(at - _windows.begin())];
   if (_layout == Layout::Strips) {
     return intersects(area, piece.x, piece.y, piece.width, piece.height);
   }
