@@ -125,7 +125,8 @@ std::vector<MonitorInfo> FrameWindows::pieces() const {
   if (_layout == Layout::Ring) return {r};
   const int side = std::max(1, r.height - 2 * f);
   return {MonitorInfo{r.x, r.y, r.width, f, 0}, MonitorInfo{r.x, r.y + r.height - f, r.width, f, 0},
-          MonitorInfo{r.x, r.y + f, f, side, 0}, MonitorInfo{r.x + r.width - f, r.y + f, f, side, 0}};
+          MonitorInfo{r.x, r.y + f, f, side, 0},
+          MonitorInfo{r.x + r.width - f, r.y + f, f, side, 0}};
 }
 
 // A strip is all frame: its shape is its rectangle, which None restores after a withdrawal.

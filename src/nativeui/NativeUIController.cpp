@@ -50,6 +50,9 @@ void NativeUIController::connect() {
   int eventBase = 0;
   int errorBase = 0;
   XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
+  // Xlib's default handler would exit() the host over an output that went away between the
+  // requests.
+  const XErrorSuppressor suppressor(_display.get());
   _onXWayland = isXWayland(_display.get());
 }
 

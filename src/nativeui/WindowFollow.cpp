@@ -6,8 +6,6 @@
 // top-level; the client's DestroyNotify ends the showing. As elsewhere in the loop, a drain only
 // notes what happened, and one look after it acts on all of it, so a storm of moves costs one
 // move of the frame per drain.
-#include <X11/extensions/shape.h>
-
 #include <cstdio>
 
 #include "EventLoopState.h"
@@ -124,6 +122,8 @@ bool NativeUIController::findTopLevel(LoopState& state) {
   return true;
 }
 
+// The frame takes the window's rectangle (FrameWindows::place), the bar the monitor that now
+// holds most of it.
 void NativeUIController::moveFrame(const MonitorInfo& outer) {
   Display* display = _display.get();
   _frameRect = outer;

@@ -46,10 +46,10 @@ Window createArgbTopLevel(Display* display, Window root, const XVisualInfo& visu
   attributes.event_mask = eventMask;
   attributes.override_redirect = True;
   attributes.colormap = XCreateColormap(display, root, visual.visual, AllocNone);
-  const Window window = XCreateWindow(
-      display, root, rect.x, rect.y, static_cast<unsigned int>(rect.width),
-      static_cast<unsigned int>(rect.height), 0, visual.depth, InputOutput, visual.visual,
-      valueMask, &attributes);
+  const Window window =
+      XCreateWindow(display, root, rect.x, rect.y, static_cast<unsigned int>(rect.width),
+                    static_cast<unsigned int>(rect.height), 0, visual.depth, InputOutput,
+                    visual.visual, valueMask, &attributes);
   XFreeColormap(display, attributes.colormap);
   return window;
 }
