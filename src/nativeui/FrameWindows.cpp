@@ -77,11 +77,16 @@ void FrameWindows::place(const MonitorInfo& rect) {
   }
 }
 
+// XWayland (22) passes no change of shape on to the compositor, which would go on showing a
+// strip's last pixels: a strip is withdrawn by painting it transparent instead.
 void FrameWindows::show(bool shown) {
   _shown = shown;
   const std::vector<MonitorInfo> rects = pieces();
   for (size_t i = 0; i < _windows.size(); ++i) {
-    if (shown) {
+    if (_layout == Layout::Strips) {
+      XSetWindowBackground(_display, _windows[i], shown ? kFrameColour : 0);
+      XClearWindow(_display, _windows[i]);
+    } else if (shown) {
       shape(_windows[i], rects[i]);
     } else {
       clearShape(_display, _windows[i], ShapeBounding);
@@ -129,13 +134,9 @@ std::vector<MonitorInfo> FrameWindows::pieces() const {
           MonitorInfo{r.x + r.width - f, r.y + f, f, side, 0}};
 }
 
-// A strip is all frame: its shape is its rectangle, which None restores after a withdrawal.
+// A strip is all frame: it keeps the shape of its rectangle.
 void FrameWindows::shape(Window window, const MonitorInfo& piece) const {
-  if (_layout == Layout::Ring) {
-    setWindowShape(_display, window, piece, _frameWidth);
-  } else {
-    XShapeCombineMask(_display, window, ShapeBounding, 0, 0, None, ShapeSet);
-  }
+  if (_layout == Layout::Ring) setWindowShape(_display, window, piece, _frameWidth);
 }
 
 }  // namespace NativeUI

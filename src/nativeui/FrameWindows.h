@@ -46,8 +46,9 @@ class FrameWindows {
   // The set takes `rect`: one move per window, and the shapes and size hints again where the
   // size changed, before the resize, so that no unshaped part of the new size is ever shown.
   void place(const MonitorInfo& rect);
-  // Withdrawn (false) by an empty bounding shape: nothing drawn, every window still mapped, so
-  // that no compositor that paints in map order puts the frame over the bar when it comes back.
+  // Withdrawn (false) with every window still mapped, so that no compositor that paints in map
+  // order puts the frame over the bar when it comes back: the ring by an empty bounding shape,
+  // the strips by a transparent fill.
   void show(bool shown);
   bool shown() const { return _shown; }
   // Whether `area` (root coordinates) lies over a part of the frame that `window`, one of the

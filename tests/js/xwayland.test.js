@@ -1,7 +1,8 @@
 'use strict';
 // The X11 indicator on XWayland, under sway started headless, over a native Wayland window (foot,
 // fullscreen, reporting presses): the frame is four edge windows of the frame's colour below the
-// bar, the Wayland window gets every press inside the frame, and hide leaves nothing. (sway hands
+// bar, the Wayland window gets every press inside the frame, hide leaves nothing, and a shared
+// window's frame is withdrawn from the picture while the window is unmapped. (sway hands
 // a press on a strip to that X window whatever its input shape: XWayland 22 does not pass the
 // shape on, so there the 6-px ring itself stays out of reach of the window beneath.)
 const { test, before, after } = require('node:test');
@@ -22,7 +23,7 @@ after(async () => {
   await sway?.stop();
 });
 
-test('on XWayland the frame is four edge windows below the bar, presses inside reach the window beneath, hide leaves nothing', async (t) => {
+test('on XWayland the frame is four edge windows below the bar, presses inside reach the window beneath, hide leaves nothing, a withdrawn frame is gone', async (t) => {
   if (!sway) {
     t.skip('sway did not start headless here: no XWayland scenario');
     return;
@@ -65,7 +66,21 @@ test('on XWayland the frame is four edge windows below the bar, presses inside r
       await pointer.play('move 7 500 click move 300 7 click move 1890 1050 click move 960 540 click');
       const seen = { strips: strips.map(geometry), barOrder: order(bar), stripOrders: strips.map(order), shot };
       ui.hideControlBar();
-      report({ ...seen, left: strips.filter(exists), after: pixels(points) });
+      Object.assign(seen, { left: strips.filter(exists), after: pixels(points) });
+      // A shared X window unmapped: its strips are withdrawn from the compositor's picture too.
+      const win = require('node:child_process').spawn('xmessage', ['shared'], { stdio: 'ignore' });
+      const id = x('xdotool', 'search', '--sync', '--onlyvisible', '--class', 'xmessage').split('\\n')[0];
+      ui._internal_showWindow(Number(id), {});
+      await until(() => logs.filter((l) => l.startsWith('Window created and visible')).length === 2);
+      const leftStrip = logs.filter((l) => l.startsWith('XWayland: frame in strips')).at(-1).split(' ')[6];
+      const [, h, lx, ly] = /x(\\d+)\\+(-?\\d+)\\+(-?\\d+)/.exec(geometry(leftStrip)).map(Number);
+      const edge = [[lx + 2, ly + (h >> 1)], [lx + 20, ly + (h >> 1)]];  // on the strip, and inside
+      x('xdotool', 'windowunmap', '--sync', id);
+      await until(() => logs.some((l) => l === 'Shared window viewable: false'));
+      seen.withdrawn = pixels(edge);
+      ui.hideControlBar();
+      win.kill();
+      report(seen);
       await pointer.close();
       process.exit(0);
     })();
@@ -88,4 +103,5 @@ test('on XWayland the frame is four edge windows below the bar, presses inside r
   for (const pixel of ring) pixel.forEach((c, i) => assert.ok(Math.abs(c - blend[i]) <= 2, `${pixel} vs ${blend}`));
   assert.deepEqual(r.left, []);
   assert.deepEqual(r.after, r.shot.map(() => inside));
+  assert.deepEqual(r.withdrawn[0], r.withdrawn[1]);
 });
