@@ -34,7 +34,7 @@ class FrameWindows {
   // server.
   bool create(Display* display, Window root, const XVisualInfo& visual, Layout layout,
               const MonitorInfo& rect, int frameWidth, long primaryEvents);
-  // 0 when there is none (never created, destroyed, or gone with the connection).
+  // 0 when there is none: never created, forgotten, or destroyed by another client.
   Window primary() const { return _windows.empty() ? 0 : _windows.front(); }
   bool holds(Window window) const;
   // The primary first, then the rest in the order they are mapped and raised.

@@ -7,7 +7,7 @@
 //   await sway.pointer('move', 2, 500, 'click');  // a real Wayland pointer (vpointer.c)
 //   sway.commands.pointer, .grim           // how to run that pointer (openPointer) and grim (a PNG
 //                                          // of the output as composed, on stdout): { file, args, env }
-//   await sway.asSession(command, args, options) // a process of the session's uid (spawn)
+//   sway.asSession(command, args, options) // spawns a process of the session's uid
 //   await sway.stop();
 //
 // sway refuses to run as root: it runs as nobody (65534) in a private 0700 XDG_RUNTIME_DIR owned
@@ -81,6 +81,7 @@ function openPointer(command) {
 }
 
 async function startSway({ timeoutMs = 10000 } = {}) {
+  if (process.getuid() !== 0) return null;  // only root may start it as another uid
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'sway-'));
   const config = path.join(dir, 'config');
   const ready = path.join(dir, 'displays');
@@ -110,7 +111,10 @@ async function startSway({ timeoutMs = 10000 } = {}) {
     await exited;
     fs.rmSync(dir, { recursive: true, force: true });
   };
-  const killOnExit = () => { try { process.kill(-sway.pid, 'SIGKILL'); } catch {} };
+  const killOnExit = () => {
+    try { process.kill(-sway.pid, 'SIGKILL'); } catch {}
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
   process.on('exit', killOnExit);
 
   const deadline = Date.now() + timeoutMs;
