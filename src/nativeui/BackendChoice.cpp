@@ -34,8 +34,8 @@ BackendChoice chooseBackend() {
   if (wanted.empty() || wanted == "auto") {
     if (!waylandSet) return choice;  // an X11 session: nothing changes, not even a line
   }
-  const std::string unavailable = WaylandBackend::probe();
-  if (unavailable.empty()) {
+  std::string unavailable;
+  if (WaylandBackend::probe(unavailable)) {
     choice.kind = BackendKind::Wayland;
   } else if (wanted == "wayland") {
     choice.refusal = std::string(kVariable) + "=wayland, but " + unavailable;
