@@ -86,6 +86,10 @@ class LaidOutText {
 
   // Draws the text with its logical box starting at `left` and its ink box at `inkTop`.
   void draw(XftDraw* draw, const XftColor* color, int left, int inkTop) const;
+  // For a renderer of another backend: the layout, and the boxes that draw() places.
+  PangoLayout* pangoLayout() const { return _layout.get(); }
+  const PangoRectangle& inkBox() const { return _ink; }
+  const PangoRectangle& logicalBox() const { return _logical; }
 
  private:
   void measure();
