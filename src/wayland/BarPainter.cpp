@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "BarDesign.h"
 #include "DisplayScale.h"
@@ -21,7 +22,8 @@ void setSourceArgb(cairo_t* cr, unsigned long argb) {
                         (argb & 0xFF) / 255.0, ((argb >> 24) & 0xFF) / 255.0);
 }
 
-// The embedded PNG as a premultiplied ARGB32 image at its own size; null when it does not decode.
+// The embedded PNG at its own size, its decoded bytes copied as they are into the 32-bit
+// pixels, as the X11 bar puts the icon into its window: no reordering, no premultiplication.
 CairoSurfacePtr decodeIcon(const std::string& name) {
   unsigned long length = 0;
   const unsigned char* png = getPngImageFileData(name, length);
@@ -40,12 +42,7 @@ CairoSurfacePtr decodeIcon(const std::string& name) {
   unsigned char* data = cairo_image_surface_get_data(surface.get());
   const int stride = cairo_image_surface_get_stride(surface.get());
   for (unsigned int y = 0; y < height; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
-    for (unsigned int x = 0; x < width; ++x) {
-      const unsigned char* p = pixels.get() + (size_t{y} * width + x) * 4;
-      const uint32_t a = p[3];
-      row[x] = a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | (p[2] * a / 255);
-    }
+    std::memcpy(data + y * stride, pixels.get() + size_t{y} * width * 4, size_t{width} * 4);
   }
   cairo_surface_mark_dirty(surface.get());
   return surface;
@@ -103,7 +100,14 @@ BarPainter::~BarPainter() {
 void BarPainter::makeText(Part& part, const std::string& text) {
   part.row.customText = text.empty() ? " " : text;  // empty would bring the default text back
   part.text = std::make_shared<LaidOutText>(_context, part.row.customText);
-  part.width = part.text->logicalWidth() + part.row.paddingLeft + part.row.paddingRight;
+  part.inkWide = drawnGlyphByGlyph(part.row.customText);
+  part.width = textWidth(part) + part.row.paddingLeft + part.row.paddingRight;
+}
+
+// The X11 bar's measure: the ink's width for a text that its font draws glyph after glyph, the
+// logical width for one that Pango lays out, which keeps the marks and bearings of its ends.
+int BarPainter::textWidth(const Part& part) const {
+  return part.inkWide ? part.text->inkBox().width : part.text->logicalWidth();
 }
 
 void BarPainter::makeIcon(Part& part) {
@@ -134,7 +138,7 @@ void BarPainter::shortenTextsToFit(int maxWidth) {
     Part& part = *texts[index];
     _width -= part.width;
     if (part.text->ellipsize(width)) {
-      part.width = part.text->logicalWidth() + part.row.paddingLeft + part.row.paddingRight;
+      part.width = textWidth(part) + part.row.paddingLeft + part.row.paddingRight;
     } else {
       makeText(part, " ");
     }
@@ -216,9 +220,13 @@ void BarPainter::paintPart(cairo_t* cr, const Part& part, int x, int width) cons
                 static_cast<double>(part.iconHeight) /
                     cairo_image_surface_get_height(part.icon.get()));
     cairo_set_source_surface(cr, part.icon.get(), 0, 0);
-    // Whole pixels stay sharp at every scale: at 2 every pixel becomes 2 x 2.
+    // Whole pixels stay sharp at every scale: at 2 every pixel becomes 2 x 2. The icon's pixels
+    // replace the bar's, as XPutImage replaces a window's.
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(part.icon.get()),
+                    cairo_image_surface_get_height(part.icon.get()));
+    cairo_fill(cr);
     cairo_restore(cr);
   }
 }

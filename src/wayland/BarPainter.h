@@ -49,12 +49,14 @@ class BarPainter {
     ChildWinInfo row;
     int width = 0;
     std::shared_ptr<LaidOutText> text;  // text parts
+    bool inkWide = false;  // as wide as its ink, as the X11 bar measures what Xft draws alone
     CairoSurfacePtr icon;               // image parts: the decoded icon at its own size
     int iconWidth = 0;                  // and at the bar's scale
     int iconHeight = 0;
   };
 
   void makeText(Part& part, const std::string& text);
+  int textWidth(const Part& part) const;
   void makeIcon(Part& part);
   void shortenTextsToFit(int maxWidth);
   void paintPart(cairo_t* cr, const Part& part, int x, int width) const;
