@@ -194,34 +194,44 @@ bool WaylandShowing::createSurface(Surface& surface, uint32_t anchor, int width,
 // The side strips stop short of the top and bottom ones: corners covered twice would be darker.
 void WaylandShowing::placeStrips() {
   const int f = _frameWidth;
-  placeTopPieces();
   zwlr_layer_surface_v1_set_size(_strips[2].layer.get(), 0, static_cast<uint32_t>(f));
+  wl_surface_commit(_strips[2].surface.get());
   for (int i = 3; i < kStrips; ++i) {
     zwlr_layer_surface_v1_set_size(_strips[i].layer.get(), static_cast<uint32_t>(f), 0);
-    zwlr_layer_surface_v1_set_margin(_strips[i].layer.get(), f, 0, f, 0);
+    _strips[i].askedTop = -1;  // committed with the margin below
   }
-  for (int i = 2; i < kStrips; ++i) wl_surface_commit(_strips[i].surface.get());
+  _strips[0].askedWidth = _strips[1].askedWidth = -1;  // the frame's width may have changed
+  placeTopPieces();
 }
 
+// The frame keeps out of the bar's way: the top edge beside it, and a side edge that the bar
+// reaches (dragged to the output's edge) starts below it.
 void WaylandShowing::placeTopPieces() {
+  const int f = _frameWidth;
   placeTopPiece(_strips[0], _barX);
   placeTopPiece(_strips[1], _monitor.width - _barX - _barWidth);
+  placeSide(_strips[3], _barX < f ? std::max(f, _barHeight) : f);
+  placeSide(_strips[4], _barX + _barWidth > _monitor.width - f ? std::max(f, _barHeight) : f);
 }
 
-// A piece with no width is unmapped (a layer surface cannot be 0 wide unless anchored to both
-// sides); giving it a width again maps it anew through a configure.
+void WaylandShowing::placeSide(Surface& side, int top) {
+  if (top == side.askedTop) return;
+  side.askedTop = top;
+  zwlr_layer_surface_v1_set_margin(side.layer.get(), top, 0, _frameWidth, 0);
+  wl_surface_commit(side.surface.get());
+}
+
+// A layer surface cannot be 0 wide unless anchored to both sides, and unmapping one races with
+// the configures already on their way: a piece with no width stays 1 pixel wide and clear.
 void WaylandShowing::placeTopPiece(Surface& piece, int width) {
   const int wanted = std::max(0, width);
   if (wanted == piece.askedWidth) return;
+  const bool wasEmpty = piece.askedWidth == 0;
   piece.askedWidth = wanted;
-  if (wanted == 0) {
-    wl_surface_attach(piece.surface.get(), nullptr, 0, 0);
-    piece.buffer.reset();
-    piece.configured = false;
-  } else {
-    zwlr_layer_surface_v1_set_size(piece.layer.get(), static_cast<uint32_t>(wanted),
-                                   static_cast<uint32_t>(_frameWidth));
-  }
+  zwlr_layer_surface_v1_set_size(piece.layer.get(), static_cast<uint32_t>(std::max(1, wanted)),
+                                 static_cast<uint32_t>(_frameWidth));
+  // A 1-pixel piece keeps its size: its configure will not come to repaint it.
+  if ((wanted == 0 || wasEmpty) && piece.width == 1) drawStrip(piece);
   wl_surface_commit(piece.surface.get());
 }
 
@@ -270,7 +280,7 @@ void WaylandShowing::drawStrip(Surface& strip) {
   std::unique_ptr<ShmBuffer> buffer =
       ShmBuffer::create(_wl.shm(), physical(strip.width), physical(strip.height));
   if (!buffer) return;
-  fillArgb(*buffer, static_cast<uint32_t>(kFrameColour));
+  fillArgb(*buffer, strip.askedWidth == 0 ? 0 : static_cast<uint32_t>(kFrameColour));
   attach(strip, std::move(buffer));
 }
 
@@ -321,7 +331,7 @@ void WaylandShowing::redrawAll() {
 void WaylandShowing::checkShown() {
   if (_shown || !_barPresented) return;
   for (const Surface& strip : _strips) {
-    if (strip.askedWidth != 0 && !strip.buffer) return;
+    if (!strip.buffer) return;
   }
   _shown = true;
   _host.shown();
@@ -339,13 +349,13 @@ void WaylandShowing::onConfigure(void* data, zwlr_layer_surface_v1* layer, uint3
   surface.configured = true;
   if (!self._configuredLogged && self._bar.configured &&
       std::all_of(self._strips.begin(), self._strips.end(),
-                  [](const Surface& strip) { return strip.configured || strip.askedWidth == 0; })) {
+                  [](const Surface& strip) { return strip.configured; })) {
     self._configuredLogged = true;
     self._host.log(LogType::Log, "Layer surfaces configured");
   }
   if (&surface == &self._bar) {
     if (resized || !surface.buffer) self.drawBar();
-  } else if (surface.askedWidth != 0 && (resized || !surface.buffer)) {
+  } else if (resized || !surface.buffer) {
     self.drawStrip(surface);
   }
 }
@@ -489,6 +499,7 @@ void WaylandShowing::Surface::release() {
   buffer.reset();
   configured = false;
   askedWidth = -1;
+  askedTop = -1;
 }
 
 // Until the owner asks (a byte on the exit descriptor and the host agrees) or the compositor

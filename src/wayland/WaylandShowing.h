@@ -41,7 +41,8 @@ class WaylandShowing {
     int width = 0;  // logical, as last configured
     int height = 0;
     bool configured = false;
-    int askedWidth = -1;  // the top pieces': the width asked for; 0 while unmapped
+    int askedWidth = -1;  // the top pieces': the width asked for; 0: clear
+    int askedTop = -1;    // the side strips': the top margin asked for
   };
   enum class Ending { Running, Hide, Closed, Unplugged, Lost };
   static constexpr int kStrips = 5;  // top left and right of the bar, bottom, left, right
@@ -52,6 +53,7 @@ class WaylandShowing {
   void placeStrips();
   void placeTopPieces();
   void placeTopPiece(Surface& piece, int width);
+  void placeSide(Surface& side, int top);
   void layOutBar();
   void placeBar();
   int clampBarX(int x) const;
