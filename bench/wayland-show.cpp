@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -118,6 +119,23 @@ double median(std::vector<double> values) {
   return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// Open descriptors and resident memory of this process, for the leak check over many showings.
+std::string resources() {
+  int fds = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++fds;
+  }
+  std::string rss = "?";
+  if (FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+      if (std::strncmp(line, "VmRSS:", 6) == 0) rss = std::string(line + 6, std::strcspn(line + 6, "\n"));
+    }
+    std::fclose(status);
+  }
+  return "fds " + std::to_string(fds) + ", rss" + rss;
+}
+
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 }  // namespace
@@ -167,6 +185,9 @@ int main(int argc, char** argv) {
     ui.join();
     hideTimes.push_back(ms(Clock::now() - hideAt));
     if (!built) return 1;
+    if (cycles && (i == 0 || i + 1 == rounds)) {
+      std::printf("after showing %d: %s\n", i + 1, resources().c_str());
+    }
   }
   if (cycles) {
     std::printf("%d showings: show->shown median %.2f ms (first %.2f), hide median %.2f ms\n",
