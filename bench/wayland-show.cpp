@@ -3,7 +3,8 @@
 //   wayland_show list
 //   wayland_show show OUTPUT [SECONDS] [SCALE]     (SECONDS 0: until stop is clicked)
 //   wayland_show cycles OUTPUT N                   (medians of show->shown and hide, in ms)
-// WAYLAND_DISPLAY names the compositor (an absolute socket path works).
+// WAYLAND_DISPLAY names the compositor (an absolute socket path works); INDICATOR_NOTICE and
+// INDICATOR_STOP replace the two texts.
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,6 +110,13 @@ bool planFor(WaylandBackend& backend, const std::string& output, ShowingPlan& pl
   if (plan.monitor.outputs.empty()) {
     std::fprintf(stderr, "no output %s\n", output.c_str());
     return false;
+  }
+  // Texts of one's own, to look at other scripts and at shortening.
+  if (const char* text = std::getenv("INDICATOR_NOTICE")) {
+    setChildControlBarText(WindowOrder::SharingText, text);
+  }
+  if (const char* text = std::getenv("INDICATOR_STOP")) {
+    setChildControlBarText(WindowOrder::StopSharingText, text);
   }
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), plan.rows.begin());
   return true;
