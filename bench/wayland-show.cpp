@@ -137,7 +137,8 @@ std::string resources() {
   if (FILE* status = std::fopen("/proc/self/status", "r")) {
     char line[256];
     while (std::fgets(line, sizeof line, status)) {
-      if (std::strncmp(line, "VmRSS:", 6) == 0) rss = std::string(line + 6, std::strcspn(line + 6, "\n"));
+      if (std::strncmp(line, "VmRSS:", 6) == 0)
+        rss = std::string(line + 6, std::strcspn(line + 6, "\n"));
     }
     std::fclose(status);
   }

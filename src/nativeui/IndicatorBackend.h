@@ -29,8 +29,10 @@ class ShowingHost {
  public:
   virtual ~ShowingHost() = default;
   virtual void log(LogType type, const char* format, ...) __attribute__((format(printf, 3, 4))) = 0;
-  virtual void buildFailed(const char* line) = 0;  // the error that ended the build; run() then returns false
-  virtual bool takeExitRequest() = 0;  // after a byte on exitFd: whether the owner asked to end (clears it)
+  // The error that ended the build; run() then returns false.
+  virtual void buildFailed(const char* line) = 0;
+  // After a byte on exitFd: whether the owner asked to end (clears it).
+  virtual bool takeExitRequest() = 0;
   virtual void shown() = 0;                      // the indicator is on screen now
   virtual void hidden(HiddenReason reason) = 0;  // it is gone; run() returns soon after
   virtual void stopClicked() = 0;

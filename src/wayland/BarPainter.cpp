@@ -113,7 +113,8 @@ int BarPainter::textWidth(const Part& part) const {
 void BarPainter::makeIcon(Part& part) {
   part.icon = decodeIcon(part.row.imageName);
   if (part.icon) {
-    part.iconWidth = std::max(1, scaledLength(cairo_image_surface_get_width(part.icon.get()), _scale));
+    part.iconWidth =
+        std::max(1, scaledLength(cairo_image_surface_get_width(part.icon.get()), _scale));
     part.iconHeight =
         std::max(1, scaledLength(cairo_image_surface_get_height(part.icon.get()), _scale));
   }
@@ -216,9 +217,9 @@ void BarPainter::paintPart(cairo_t* cr, const Part& part, int x, int width) cons
   for (int copy = 0; copy < (grip ? 2 : 1); ++copy) {
     cairo_save(cr);
     cairo_translate(cr, left + copy * _gripPitch, top);
-    cairo_scale(cr, static_cast<double>(part.iconWidth) / cairo_image_surface_get_width(part.icon.get()),
-                static_cast<double>(part.iconHeight) /
-                    cairo_image_surface_get_height(part.icon.get()));
+    cairo_scale(
+        cr, static_cast<double>(part.iconWidth) / cairo_image_surface_get_width(part.icon.get()),
+        static_cast<double>(part.iconHeight) / cairo_image_surface_get_height(part.icon.get()));
     cairo_set_source_surface(cr, part.icon.get(), 0, 0);
     // Whole pixels stay sharp at every scale: at 2 every pixel becomes 2 x 2. The icon's pixels
     // replace the bar's, as XPutImage replaces a window's.

@@ -50,8 +50,8 @@ class BarPainter {
     int width = 0;
     std::shared_ptr<LaidOutText> text;  // text parts
     bool inkWide = false;  // as wide as its ink, as the X11 bar measures what Xft draws alone
-    CairoSurfacePtr icon;               // image parts: the decoded icon at its own size
-    int iconWidth = 0;                  // and at the bar's scale
+    CairoSurfacePtr icon;  // image parts: the decoded icon at its own size
+    int iconWidth = 0;     // and at the bar's scale
     int iconHeight = 0;
   };
 

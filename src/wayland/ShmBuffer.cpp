@@ -31,8 +31,8 @@ std::unique_ptr<ShmBuffer> ShmBuffer::create(wl_shm* shm, int width, int height)
   buffer->_height = height;
   // The buffer keeps what it needs of the pool; the pool itself can go at once.
   const WlShmPoolPtr pool(wl_shm_create_pool(shm, fd.fd, static_cast<int32_t>(size)));
-  buffer->_buffer.reset(wl_shm_pool_create_buffer(pool.get(), 0, width, height, width * 4,
-                                                  WL_SHM_FORMAT_ARGB8888));
+  buffer->_buffer.reset(
+      wl_shm_pool_create_buffer(pool.get(), 0, width, height, width * 4, WL_SHM_FORMAT_ARGB8888));
   return buffer;
 }
 

@@ -111,8 +111,8 @@ bool WaylandConnection::open(std::string& error) {
   // seat's capabilities.
   for (int i = 0; i < 2; ++i) {
     if (wl_display_roundtrip(_display.get()) < 0) {
-      error = "the Wayland compositor at " + displayName() + " closed the connection: " +
-              std::strerror(wl_display_get_error(_display.get()));
+      error = "the Wayland compositor at " + displayName() +
+              " closed the connection: " + std::strerror(wl_display_get_error(_display.get()));
       return false;
     }
   }
@@ -131,8 +131,8 @@ void WaylandConnection::onGlobal(void* data, wl_registry* registry, uint32_t nam
   auto* self = static_cast<WaylandConnection*>(data);
   const std::string kind = interface;
   if (kind == wl_compositor_interface.name) {
-    self->_compositor.reset(bind<wl_compositor>(registry, name, &wl_compositor_interface, version,
-                                                kCompositorVersion));
+    self->_compositor.reset(
+        bind<wl_compositor>(registry, name, &wl_compositor_interface, version, kCompositorVersion));
   } else if (kind == wl_shm_interface.name) {
     self->_shm.reset(bind<wl_shm>(registry, name, &wl_shm_interface, version, kShmVersion));
   } else if (kind == zwlr_layer_shell_v1_interface.name) {
@@ -163,8 +163,8 @@ void WaylandConnection::addOutput(uint32_t name, uint32_t version) {
   output->owner = this;
   output->globalName = name;
   output->name = "WL-" + std::to_string(name);
-  output->output.reset(bind<wl_output>(_registry.get(), name, &wl_output_interface, version,
-                                       kOutputVersion));
+  output->output.reset(
+      bind<wl_output>(_registry.get(), name, &wl_output_interface, version, kOutputVersion));
   wl_output_add_listener(output->output.get(), &kOutputListener, output.get());
   describeOutput(*output);
   _outputs.push_back(std::move(output));

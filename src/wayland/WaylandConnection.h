@@ -26,8 +26,8 @@ struct WaylandOutput {
   XdgOutputPtr xdgOutput;
   std::string name;  // wl_output's (version 4), else xdg-output's, else "WL-<global>"
   MonitorInfo logical;
-  int32_t scale = 1;  // wl_output's integer scale
-  bool described = false;  // a first done arrived
+  int32_t scale = 1;           // wl_output's integer scale
+  bool described = false;      // a first done arrived
   int32_t describedScale = 1;  // the scale as of the last done
 
   // As the events come in, before the done that completes them.

@@ -66,10 +66,11 @@ struct PointerEvents {
 
 namespace {
 const wl_pointer_listener kPointerListener = {
-    PointerEvents::enter,      PointerEvents::leave,    PointerEvents::motion,
-    PointerEvents::button,     PointerEvents::axis,     PointerEvents::frame,
-    PointerEvents::axisSource, PointerEvents::axisStop, PointerEvents::axisDiscrete,
-    nullptr};  // axis_value120: version 8, not bound
+    PointerEvents::enter,        PointerEvents::leave,
+    PointerEvents::motion,       PointerEvents::button,
+    PointerEvents::axis,         PointerEvents::frame,
+    PointerEvents::axisSource,   PointerEvents::axisStop,
+    PointerEvents::axisDiscrete, nullptr};  // axis_value120: version 8, not bound
 }  // namespace
 
 WaylandShowing::WaylandShowing(const ShowingPlan& plan, ShowingHost& host, PangoFontMap* fontMap)
@@ -150,8 +151,8 @@ bool WaylandShowing::build() {
   if (!createSurface(_bar, kTop | kLeft, 0, 0, 0, true)) return false;
   if (_wl.fractionalScale() && _wl.viewporter()) {
     static const wp_fractional_scale_v1_listener listener = {onPreferredScale};
-    _bar.fractional.reset(wp_fractional_scale_manager_v1_get_fractional_scale(
-        _wl.fractionalScale(), _bar.surface.get()));
+    _bar.fractional.reset(wp_fractional_scale_manager_v1_get_fractional_scale(_wl.fractionalScale(),
+                                                                              _bar.surface.get()));
     wp_fractional_scale_v1_add_listener(_bar.fractional.get(), &listener, this);
   }
   placeBar();
@@ -423,10 +424,9 @@ void WaylandShowing::pointerAt(double x) {
     placeTopPieces();
     return;
   }
-  const ChildWinInfo* part =
-      _painter ? _painter->partAt(static_cast<int>(x * renderScale()),
-                                  physical(std::max(_bar.width, 1)))
-               : nullptr;
+  const ChildWinInfo* part = _painter ? _painter->partAt(static_cast<int>(x * renderScale()),
+                                                         physical(std::max(_bar.width, 1)))
+                                      : nullptr;
   setCursor(part ? part->cursor : CursorKind::Default);
 }
 

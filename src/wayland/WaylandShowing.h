@@ -70,8 +70,8 @@ class WaylandShowing {
   void tearDown();
 
   // Events.
-  static void onConfigure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial,
-                          uint32_t width, uint32_t height);
+  static void onConfigure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial, uint32_t width,
+                          uint32_t height);
   static void onClosed(void* data, zwlr_layer_surface_v1* layer);
   static void onPreferredScale(void* data, wp_fractional_scale_v1* fractional, uint32_t scale);
   static void onFrameDone(void* data, wl_callback* callback, uint32_t time);
@@ -86,7 +86,7 @@ class WaylandShowing {
   const ShowingPlan& _plan;
   ShowingHost& _host;
   PangoFontMap* _fontMap;
-  WaylandConnection _wl;  // before every proxy below: goes after them
+  WaylandConnection _wl;             // before every proxy below: goes after them
   WaylandOutput* _output = nullptr;  // owned by _wl; null once removed
   std::string _outputName;
   MonitorInfo _monitor;  // logical
