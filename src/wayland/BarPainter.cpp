@@ -157,9 +157,9 @@ const ChildWinInfo* BarPainter::partAt(int x, int paintedWidth) const {
   return _parts.empty() ? nullptr : &_parts.back().row;
 }
 
-void BarPainter::paint(unsigned char* data, int width, int stride) const {
+void BarPainter::paint(unsigned char* data, int width, int height, int stride) const {
   const CairoSurfacePtr surface(
-      cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, width, _height, stride));
+      cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, width, height, stride));
   cairo_t* cr = cairo_create(surface.get());
   cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
   cairo_paint(cr);

@@ -40,9 +40,10 @@ class BarPainter {
   // The row of the part under physical column `x` of a bar painted `paintedWidth` wide; null
   // outside the bar.
   const ChildWinInfo* partAt(int x, int paintedWidth) const;
-  // Paints the bar into premultiplied ARGB32 pixels of `width` x height() (width >= width():
-  // the last part takes the columns beyond the bar's own width).
-  void paint(unsigned char* data, int width, int stride) const;
+  // Paints the bar into premultiplied ARGB32 pixels of `width` x `height` (width >= width():
+  // the last part takes the columns beyond the bar's own width; nothing is drawn outside them,
+  // whatever size the compositor made the surface).
+  void paint(unsigned char* data, int width, int height, int stride) const;
 
  private:
   struct Part {

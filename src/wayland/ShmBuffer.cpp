@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 namespace NativeUI {
 
 namespace {
@@ -20,6 +22,7 @@ struct FdCloser {
 std::unique_ptr<ShmBuffer> ShmBuffer::create(wl_shm* shm, int width, int height) {
   if (!shm || width <= 0 || height <= 0) return nullptr;
   const size_t size = size_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) * 4;
+  if (size > static_cast<size_t>(INT32_MAX)) return nullptr;  // a pool's size is an int32
   const FdCloser fd{memfd_create("indicator-shm", MFD_CLOEXEC)};
   if (fd.fd < 0 || ftruncate(fd.fd, static_cast<off_t>(size)) != 0) return nullptr;
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.fd, 0);

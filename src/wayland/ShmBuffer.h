@@ -14,7 +14,8 @@ namespace NativeUI {
 
 class ShmBuffer {
  public:
-  // Null when the memory cannot be had (memfd, ftruncate or mmap failed) or the size is empty.
+  // Null when the memory cannot be had (memfd, ftruncate or mmap failed), or the size is empty
+  // or beyond what one pool can hold.
   static std::unique_ptr<ShmBuffer> create(wl_shm* shm, int width, int height);
   ~ShmBuffer();
   ShmBuffer(const ShmBuffer&) = delete;

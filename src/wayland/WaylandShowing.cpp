@@ -290,7 +290,7 @@ void WaylandShowing::drawBar() {
   std::unique_ptr<ShmBuffer> buffer =
       ShmBuffer::create(_wl.shm(), physical(_bar.width), physical(_bar.height));
   if (!buffer) return;
-  _painter->paint(buffer->data(), buffer->width(), buffer->stride());
+  _painter->paint(buffer->data(), buffer->width(), buffer->height(), buffer->stride());
   if (!_barPresented && !_frameCallback) {
     static const wl_callback_listener listener = {onFrameDone};
     _frameCallback.reset(wl_surface_frame(_bar.surface.get()));
