@@ -1,6 +1,5 @@
 #include "WaylandShowing.h"
 
-#include <linux/input-event-codes.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -80,7 +79,12 @@ WaylandShowing::~WaylandShowing() = default;
 
 bool WaylandShowing::run() {
   if (!build()) return false;
-  const Ending ending = loop();
+  Ending ending = loop();
+  // Compositors close the layer surfaces of an output that goes away before they withdraw its
+  // global: one more round trip tells an unplugged output from a surface closed for itself.
+  if (ending == Ending::Closed && wl_display_roundtrip(_wl.display()) >= 0 && !_output) {
+    ending = Ending::Unplugged;
+  }
   if (ending != Ending::Hide) _host.endingByItself();
   if (ending != Ending::Lost) {
     tearDown();
@@ -362,7 +366,8 @@ void WaylandShowing::onConfigure(void* data, zwlr_layer_surface_v1* layer, uint3
 }
 
 void WaylandShowing::onClosed(void* data, zwlr_layer_surface_v1*) {
-  static_cast<Surface*>(data)->owner->_ending = Ending::Closed;
+  WaylandShowing& self = *static_cast<Surface*>(data)->owner;
+  if (self._ending == Ending::Running) self._ending = Ending::Closed;
 }
 
 void WaylandShowing::onPreferredScale(void* data, wp_fractional_scale_v1*, uint32_t scale) {
