@@ -14,7 +14,10 @@ export interface RawShowOptions {
   scale?: number;
 }
 
-/** One monitor of {@link listMonitors}: a CRTC that drives at least one output. */
+/**
+ * One monitor of {@link listMonitors}: a CRTC that drives at least one output, or under the
+ * Wayland backend one output of the compositor.
+ */
 export interface Monitor {
   /** Its index, as show() and showControlBar take it. */
   index: number;
@@ -50,8 +53,12 @@ export type HiddenReason =
 export type WindowTarget = { window: number } | `window:${number}:${number}`;
 
 /** What the raw class reports of a showing, to `_internal_registerShowingEventCallback`. */
+/** Which backend draws a showing: X11 (an X server or XWayland), or Wayland's layer shell. */
+export type Backend = 'x11' | 'wayland';
+
 export type ShowingReport =
-  | ({ kind: 'started' | 'monitor-changed' | 'window-changed'; showing: number } & Rectangle)
+  | ({ kind: 'started'; showing: number; backend: Backend } & Rectangle)
+  | ({ kind: 'monitor-changed' | 'window-changed'; showing: number } & Rectangle)
   | { kind: 'window-visibility'; showing: number; visible: boolean }
   | { kind: 'shown' | 'ended'; showing: number }
   | { kind: 'hidden'; showing: number; reason: HiddenReason }
@@ -90,6 +97,8 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Wrong type of argument for options parameters, expected JSON object"
    * @throws {TypeError} "Wrong type of option scale, expected Number"
    * @throws {TypeError} "Invalid monitor id passed"
+   * @throws {Error} code "ERR_INDICATOR_BACKEND" when no backend can show anything: a bad
+   * SCREEN_SHARE_INDICATOR_BACKEND, or a forced backend that cannot start.
    */
   showControlBar(monitorIndex: number, options?: RawShowOptions | Function): void;
   /**
@@ -203,6 +212,8 @@ export declare class ScreenShareIndicator extends EventEmitter {
   readonly visible: boolean;
   /** Whether close() was called. */
   readonly closed: boolean;
+  /** The backend that draws the latest showing of the process; null before the first. */
+  readonly backend: Backend | null;
 
   on<E extends EventName>(event: E, listener: Listener<E>): this;
   once<E extends EventName>(event: E, listener: Listener<E>): this;

@@ -262,6 +262,8 @@ class Hub {
     this.showCalls = 0;
     this.startsSeen = 0;
     this.logRegistered = false;
+    // The backend of the latest showing, as its 'started' report says.
+    this.backend = null;
   }
 
   attach(indicator) {
@@ -404,8 +406,9 @@ class Hub {
     if (handler) handler(this, report);
   }
 
-  onStarted({ showing }) {
+  onStarted({ showing, backend }) {
     this.startsSeen += 1;
+    this.backend = backend ?? null;
     const attempt = this.attempt;
     if (attempt !== null && attempt.seq === this.startsSeen) attempt.showing = showing;
   }
@@ -490,6 +493,10 @@ function createIndicatorClass(RawClass) {
 
     get visible() {
       return hub.visible;
+    }
+
+    get backend() {
+      return hub.backend;
     }
 
     show(target, options) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BackendChoice.h"
 #include "DisplayScale.h"
 
 using NativeUI::HiddenReason;
@@ -133,6 +134,7 @@ struct ShowingReport {
         showing(event.showing),
         reason(event.reason),
         visible(event.visible),
+        backend(event.backend),
         line(event.line != nullptr ? event.line : ""),
         x(event.x),
         y(event.y),
@@ -143,6 +145,7 @@ struct ShowingReport {
   uint64_t showing;
   HiddenReason reason;
   bool visible;
+  const char* backend;  // static
   std::string line;
   int32_t x;
   int32_t y;
@@ -196,6 +199,8 @@ const char* whyNoWindow(NativeUI::WindowLookup lookup) {
       return "it is not viewable";
     case NativeUI::WindowLookup::OtherScreen:
       return "it is on another X screen";
+    case NativeUI::WindowLookup::NoXServer:
+      return "no X server is reachable, and windows are shared through X11 (DISPLAY)";
     case NativeUI::WindowLookup::Found:
     case NativeUI::WindowLookup::NotAWindow:
       break;
@@ -219,6 +224,9 @@ Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
   object.Set("showing", static_cast<double>(report.showing));
   switch (report.kind) {
     case ShowingEvent::Kind::Started:
+      setGeometry(object, report.x, report.y, report.width, report.height);
+      object.Set("backend", report.backend);
+      break;
     case ShowingEvent::Kind::MonitorChanged:
     case ShowingEvent::Kind::WindowChanged:
       setGeometry(object, report.x, report.y, report.width, report.height);
@@ -376,7 +384,7 @@ void NativeUIWrapper::setSafeWrap(const Napi::CallbackInfo& info) {
 // is empty.
 Napi::Value NativeUIWrapper::listMonitors(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  const std::vector<NativeUI::MonitorDetails> monitors = NativeUI::listMonitors(true);
+  const std::vector<NativeUI::MonitorDetails> monitors = NativeUI::listChosenMonitors();
   Napi::Array list = Napi::Array::New(env, monitors.size());
   for (size_t i = 0; i < monitors.size(); ++i) {
     list.Set(static_cast<uint32_t>(i), monitorObject(env, i, monitors[i]));
@@ -470,9 +478,12 @@ void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {
   const double scale = readShowOptions(info);
   const uint32_t monitorIndex = info[0].ToNumber().Uint32Value();
   sNativeUIController->setScaleOverride(scale);
-  if (!sNativeUIController->showControlBar(monitorIndex)) {
-    throw Napi::TypeError::New(env, "Invalid monitor id passed");
-  }
+  if (sNativeUIController->showControlBar(monitorIndex)) return;
+  const std::string& refusal = sNativeUIController->refusal();
+  if (refusal.empty()) throw Napi::TypeError::New(env, "Invalid monitor id passed");
+  Napi::Error error = Napi::Error::New(env, "The indicator cannot be shown: " + refusal);
+  error.Set("code", "ERR_INDICATOR_BACKEND");
+  throw error;
 }
 
 // _internal_showWindow(id, options): the bar for one X window, by its id. An id that names no

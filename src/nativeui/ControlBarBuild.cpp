@@ -238,24 +238,21 @@ void NativeUIController::createChildObjects(int32_t& totalWidth) {
 // the rest; each is cut at a character (for a laid-out text, a cluster) boundary and ends in an
 // ellipsis.
 void NativeUIController::shortenTextsToFit(int32_t& totalWidth) {
-  std::vector<std::pair<int32_t, ChildWinInfo*>> texts;  // content width, row
+  std::vector<ChildWinInfo*> rows;
+  std::vector<int32_t> contents;
   int32_t available = _monitor.width - totalWidth;
   for (ChildWinInfo& row : _rows) {
     if (row.type != ChildWindowType::Text) continue;
     const int32_t content = childWidth(row.order) - row.paddingLeft - row.paddingRight;
-    texts.emplace_back(content, &row);
+    rows.push_back(&row);
+    contents.push_back(content);
     available += content;
   }
-  std::sort(texts.begin(), texts.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (size_t i = 0; i < texts.size(); ++i) {
-    ChildWinInfo& row = *texts[i].second;
-    const int32_t share = std::max(0, available) / static_cast<int32_t>(texts.size() - i);
-    const int32_t budget = std::min(texts[i].first, share);
-    available -= budget;
-    if (budget >= texts[i].first) continue;
+  for (const auto& [index, width] : shareTextWidths(contents, available)) {
+    if (width >= contents[index]) continue;
+    const ChildWinInfo& row = *rows[index];
     totalWidth -= childWidth(row.order);
-    static_cast<TextWindow&>(*_childWindows[row.order]).fitToWidth(budget);
+    static_cast<TextWindow&>(*_childWindows[row.order]).fitToWidth(width);
     totalWidth += childWidth(row.order);
   }
 }

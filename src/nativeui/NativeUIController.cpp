@@ -97,16 +97,29 @@ void NativeUIController::setScaleOverride(double scale) {
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
+  _refusal.clear();
+  const BackendChoice choice = chooseBackend();
+  if (!choice.refusal.empty()) {
+    _refusal = choice.refusal;
+    callback()->onLog(LogType::Error, "%s", _refusal.c_str());
+    return false;
+  }
+  if (!choice.note.empty()) callback()->onLog(LogType::Log, "%s", choice.note.c_str());
   std::vector<MonitorDetails> monitors;
-  {
+  if (choice.kind == BackendKind::Wayland) {
+    monitors = waylandBackend().monitors();
+  } else {
     const XlibTurn turn(xlibTurns());
     monitors = readLayout();
   }
   if (monitorIndex >= monitors.size()) return false;
-  if (keepsRunningThread(static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0)) {
+  if (keepsRunningThread(static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0 &&
+                         choice.kind == _backend)) {
     return true;
   }
-  ensureConnection();
+  if (choice.kind == BackendKind::X11) ensureConnection();
+  _backend = choice.kind;
+  _backendMonitor = monitors[monitorIndex];
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _sharedId = 0;
   _monitor = monitors[monitorIndex].geometry;
@@ -131,7 +144,7 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
     const std::vector<MonitorDetails> monitors = readLayout();
     // The layout's connection: the UI thread may own the controller's while this looks.
     Display* display = _monitorLayout.connection();
-    if (display == nullptr) return WindowLookup::NotAWindow;
+    if (display == nullptr) return WindowLookup::NoXServer;
     const XErrorSuppressor suppressor(display);  // the window may go at any moment
     screen = DefaultScreen(display);
     found = locateSharedWindow(display, RootWindow(display, screen), window, place);
@@ -147,6 +160,7 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   if (found != WindowLookup::Found) return found;
   if (keepsRunningThread(window == _sharedId)) return WindowLookup::Found;
   ensureConnection();
+  _backend = BackendKind::X11;  // a window is an X11 notion, whoever draws monitors
   _monitorIndex = -1;
   _sharedId = window;
   _shared = place;
@@ -205,12 +219,11 @@ void NativeUIController::startUIThread() {
   _thread = std::make_unique<std::thread>([this] {
     pthread_setname_np(pthread_self(), "nativeui");
     blockSigpipeOnThisThread();
-    _uiTurn = XlibTurn(xlibTurns());  // let go only while the loop sleeps, see waitForEvents
     _failure.clear();
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
     _barDragged = false;
-    if (!createWindows()) {
+    if (!buildAndRun()) {
       if (_connectionLost.load()) endBuildOnLostConnection();
       ShowingEvent failed;
       failed.kind = ShowingEvent::Kind::Failed;
@@ -223,8 +236,16 @@ void NativeUIController::startUIThread() {
     // not running (its join still waits for this report to return).
     _threadEnded.store(true);
     reportEvent(ShowingEvent::Kind::Ended);
-    _uiTurn.unlock();
+    if (_uiTurn.owns_lock()) _uiTurn.unlock();
   });
+}
+
+// The showing's backend on this UI thread. Only X11 holds the process's turn with the X
+// libraries: a Wayland showing never calls them.
+bool NativeUIController::buildAndRun() {
+  if (_backend == BackendKind::Wayland) return runBackend(*_wayland);
+  _uiTurn = XlibTurn(xlibTurns());  // let go only while the loop sleeps, see waitForEvents
+  return createWindows();
 }
 
 void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reason) {
@@ -236,6 +257,7 @@ void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reaso
   event.y = _frameRect.y;
   event.width = _frameRect.width;
   event.height = _frameRect.height;
+  event.backend = backendName(_backend);
   callback()->onShowingEvent(event);
 }
 

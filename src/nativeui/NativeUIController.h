@@ -17,6 +17,11 @@
 // be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
 // connection again, to release it.
 //
+// A showing is drawn by one of two backends, chosen at its start (BackendChoice.h): X11, whose
+// indicator is this class's own (ControlBarBuild.cpp, EventLoop.cpp and the files beside them),
+// or Wayland's layer shell, a backend behind the IndicatorBackend seam that runs on the same UI
+// thread and reports through the same functions (BackendShowing.cpp).
+//
 // Start reading at showControlBar, then createWindows (the UI thread's entry point).
 #pragma once
 
@@ -33,7 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "BackendChoice.h"
 #include "FrameWindows.h"
+#include "IndicatorBackend.h"
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
@@ -75,9 +82,13 @@ class NativeUIController {
 
   // Owner thread only, for all four.
   void updateCallback(NativeUIControllerCallback* callback);
-  // false: monitorIndex is not below the number of monitors. true: a UI thread for that monitor
-  // was started or already runs; visibility is reported later through onWindowShown.
+  // false: monitorIndex is not below the number of monitors, or no backend can show anything
+  // (refusal() then says why). true: a UI thread for that monitor was started or already runs;
+  // visibility is reported later through onWindowShown.
   bool showControlBar(unsigned int monitorIndex);
+  // Why the last showControlBar that returned false could not show anything at all; empty when
+  // it only refused the index.
+  const std::string& refusal() const { return _refusal; }
   // The same for one window of the default screen, framed where it lies and followed. Found: a
   // UI thread for that window was started or already runs; anything else: nothing was started
   // and the showing in place, if any, is left as it is.
@@ -113,6 +124,11 @@ class NativeUIController {
   void dropStaleEvents();
   static void onConnectionLost(Display* display, void* controller);
   void startUIThread();
+  bool buildAndRun();
+  // The UI thread of a showing drawn by a backend behind the seam (BackendShowing.cpp).
+  class Host;
+  bool runBackend(IndicatorBackend& backend);
+  IndicatorBackend& waylandBackend();
   void joinUIThread();
   void closeExitPipe();
 
@@ -202,6 +218,12 @@ class NativeUIController {
   bool coversBar(const XRectangle& area) const;
   void raiseIndicator();
 
+  // Which backend draws the current or last showing; written by the owner before its UI thread
+  // starts. A Wayland showing's monitor is the backend's own entry, kept for its plan.
+  BackendKind _backend = BackendKind::X11;
+  MonitorDetails _backendMonitor;
+  std::unique_ptr<IndicatorBackend> _wayland;  // made at the first Wayland showing
+  std::string _refusal;
   int32_t _monitorIndex = -1;
   // The frame's windows; its primary is "the border window" of the log lines and the loop.
   FrameWindows _frame;

@@ -21,6 +21,7 @@ enum class WindowLookup {
   Root,         // the root window of a screen
   NotViewable,  // unmapped, or inside an unmapped ancestor (minimised, on another workspace)
   OtherScreen,  // a window of another X screen than the indicator's
+  NoXServer,    // no X server (nor XWayland) could be reached to look
 };
 
 struct SharedWindowPlace {

@@ -1,5 +1,6 @@
 #include "TextFit.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace NativeUI {
@@ -49,6 +50,23 @@ std::string fitTextToWidth(Display* display, XftFont* font, const std::string& t
   }
   if (low == 0) return "";
   return capped.substr(0, boundaries[low - 1]) + kEllipsis;
+}
+
+std::vector<std::pair<size_t, int32_t>> shareTextWidths(const std::vector<int32_t>& contents,
+                                                        int32_t available) {
+  std::vector<size_t> order(contents.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return contents[a] < contents[b]; });
+  std::vector<std::pair<size_t, int32_t>> widths;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const int32_t content = contents[order[i]];
+    const int32_t share = std::max(0, available) / static_cast<int32_t>(order.size() - i);
+    const int32_t width = std::min(content, share);
+    available -= width;
+    widths.emplace_back(order[i], width);
+  }
+  return widths;
 }
 
 }  // namespace NativeUI

@@ -3,7 +3,11 @@
 
 #include <X11/Xft/Xft.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace NativeUI {
 
@@ -20,5 +24,12 @@ std::string cutAtCharacter(const std::string& text, size_t maxBytes);
 // character-boundary prefix that, followed by an ellipsis, does (an empty string when not even
 // the ellipsis fits).
 std::string fitTextToWidth(Display* display, XftFont* font, const std::string& text, int maxWidth);
+
+// How texts of these content widths share `available` pixels: the narrower keep what they need,
+// the wider share the rest in equal parts. One (index into `contents`, width) per text, narrowest
+// first, in the order in which the widths are decided; a text whose width is less than its
+// content must be shortened to it.
+std::vector<std::pair<size_t, int32_t>> shareTextWidths(const std::vector<int32_t>& contents,
+                                                        int32_t available);
 
 }  // namespace NativeUI

@@ -60,6 +60,15 @@ bool fontDrawsAlone(Display* display, XftFont* font, const std::string& text) {
   return true;
 }
 
+bool drawnGlyphByGlyph(const std::string& text) {
+  const char* end = nullptr;
+  if (!g_utf8_validate_len(text.data(), text.size(), &end)) return false;
+  for (const char* p = text.data(); p < end; p = g_utf8_next_char(p)) {
+    if (!drawnAlone(g_utf8_get_char(p))) return false;
+  }
+  return true;
+}
+
 std::string validUtf8(const std::string& text) {
   if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return text;
   const std::unique_ptr<gchar, decltype(&g_free)> valid(

@@ -22,6 +22,11 @@ namespace NativeUI {
 // character set on the client: no round trip.
 bool fontDrawsAlone(Display* display, XftFont* font, const std::string& text);
 
+// The rule of fontDrawsAlone without the font: valid UTF-8 and every character one that a font
+// draws glyph after glyph. For a backend that lays out every text but measures these as Xft
+// would.
+bool drawnGlyphByGlyph(const std::string& text);
+
 // `text` with every invalid UTF-8 sequence and every NUL byte replaced by U+FFFD; a valid text
 // comes back unchanged.
 std::string validUtf8(const std::string& text);
@@ -86,6 +91,10 @@ class LaidOutText {
 
   // Draws the text with its logical box starting at `left` and its ink box at `inkTop`.
   void draw(XftDraw* draw, const XftColor* color, int left, int inkTop) const;
+  // For a renderer of another backend: the layout, and the boxes that draw() places.
+  PangoLayout* pangoLayout() const { return _layout.get(); }
+  const PangoRectangle& inkBox() const { return _ink; }
+  const PangoRectangle& logicalBox() const { return _logical; }
 
  private:
   void measure();

@@ -15,6 +15,7 @@
 #include <regex>
 #include <string>
 
+#include "BarPainter.h"
 #include "NativeUIController.h"
 #include "TextFit.h"
 #include "TextLayout.h"
@@ -270,6 +271,16 @@ class LongTexts : public ::testing::Test {
     NativeUI::setChildControlBarText(WindowOrder::SharingText, "");
     NativeUI::setChildControlBarText(WindowOrder::StopSharingText, "");
   }
+  // The width of the bar that the Wayland backend lays out from the same table on this monitor.
+  static int waylandBarWidth(int monitorWidth) {
+    PangoFontMap* fonts = pango_cairo_font_map_new();
+    NativeUI::BarPainter::Rows rows;
+    std::copy(std::begin(NativeUI::ChildControlBarWins), std::end(NativeUI::ChildControlBarWins),
+              rows.begin());
+    const int width = NativeUI::BarPainter(fonts, rows, 1, 25, monitorWidth).width();
+    g_object_unref(fonts);
+    return width;
+  }
   Geometry showAndMeasureBar() {
     EXPECT_TRUE(controller->showControlBar(0));
     EXPECT_TRUE(callback.waitFor("shown"));
@@ -309,6 +320,18 @@ TEST_F(LongTexts, TwoTextsWiderThanTheMonitorShareIt) {
   EXPECT_LE(bar.width, 1024u);
   EXPECT_GT(bar.width, 900u);  // shortened to fit, not to nothing
   EXPECT_GE(bar.x, 0);
+}
+
+// Both backends read one table and one set of layout rules: the same bar, the same width.
+TEST_F(LongTexts, TheWaylandBarIsAsWideAsTheX11Bar) {
+  EXPECT_EQ(waylandBarWidth(1024), static_cast<int>(showAndMeasureBar().width));
+  controller->hideControlBar();
+  ASSERT_TRUE(callback.waitFor("hidden"));
+  callback.clear();
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += "sharing ";
+  NativeUI::setChildControlBarText(WindowOrder::SharingText, words);
+  EXPECT_EQ(waylandBarWidth(1024), static_cast<int>(showAndMeasureBar().width));
 }
 
 }  // namespace
