@@ -23,11 +23,10 @@ constexpr uint32_t kLeft = ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
 constexpr uint32_t kRight = ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
 constexpr int kDefaultCursorSize = 24;
 
-void fillArgb(ShmBuffer& buffer, uint32_t argb) {
-  // Premultiplied, as the compositor reads ARGB8888.
-  const uint32_t a = argb >> 24;
-  const uint32_t pixel = a << 24 | (((argb >> 16) & 0xFF) * a / 255) << 16 |
-                         (((argb >> 8) & 0xFF) * a / 255) << 8 | ((argb & 0xFF) * a / 255);
+// The pixel value as the X11 frame's window holds it: compositors read an X11 ARGB visual's
+// pixels as premultiplied, as they read ARGB8888 buffers, so the same value is the same colour
+// over whatever lies beneath on both backends.
+void fillArgb(ShmBuffer& buffer, uint32_t pixel) {
   auto* pixels = reinterpret_cast<uint32_t*>(buffer.data());
   std::fill(pixels, pixels + size_t{static_cast<unsigned>(buffer.width())} * buffer.height(),
             pixel);

@@ -136,7 +136,7 @@ async function startSway({ timeoutMs = 10000 } = {}) {
   };
   let pointer;
   return {
-    dir, display, output, env: { ...env, ...wenv }, commands,
+    dir, display, output, pid: sway.pid, env: { ...env, ...wenv }, commands,
     asSession: (command, args, options = {}) =>
       asSession(command, args, { ...options, env: { ...wenv, ...options.env } }),
     swaymsg: (...args) => run('swaymsg', args, { env: { ...process.env, ...wenv } }),
@@ -176,4 +176,30 @@ async function startPressDetector(sway) {
   return { presses, stop };
 }
 
-module.exports = { startSway, startPressDetector, openPointer };
+// weston, headless, with XWayland: a compositor without the layer shell. Runs as root, in a
+// process group and a private XDG_RUNTIME_DIR of its own. Resolves to { display, env, stop }, or
+// null when it does not start.
+async function startWeston({ timeoutMs = 10000 } = {}) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'weston-'));
+  fs.chmodSync(dir, 0o700);
+  const log = path.join(dir, 'log');
+  const weston = spawn('weston', ['--backend=headless-backend.so', '--use-pixman', '--xwayland',
+    '--width=1920', '--height=1080', '-S', 'wayland-test', '--no-config', `--log=${log}`],
+  { detached: true, stdio: 'ignore', env: { ...process.env, XDG_RUNTIME_DIR: dir } });
+  weston.once('error', () => {});
+  const exited = new Promise((resolve) => weston.once('exit', resolve));
+  const stop = async () => {
+    try { process.kill(-weston.pid, 'SIGTERM'); } catch {}
+    await exited;
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
+  for (const deadline = Date.now() + timeoutMs; Date.now() < deadline && weston.exitCode === null;) {
+    const display = /xserver listening on display (:\d+)/.exec(fs.existsSync(log) ? fs.readFileSync(log, 'utf8') : '');
+    if (display) return { display: display[1], env: { WAYLAND_DISPLAY: path.join(dir, 'wayland-test') }, stop };
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  await stop();
+  return null;
+}
+
+module.exports = { startSway, startPressDetector, startWeston, openPointer };
