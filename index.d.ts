@@ -196,7 +196,8 @@ export declare class ScreenShareIndicator extends EventEmitter {
    * Shows the bar on a monitor: given by its index, a monitor of listMonitors(), an output name
    * or a rectangle in X pixels; or around one window, followed while it moves, with the bar on
    * the monitor that holds its centre. Resolves when it is visible; rejects when its build fails,
-   * when the arguments are wrong, no monitor matches (code "ERR_INDICATOR_NO_MONITOR") or the id
+   * when the arguments are wrong, there is no display at all (code "ERR_INDICATOR_NO_DISPLAY"), no backend can show
+   * anything (code "ERR_INDICATOR_BACKEND"), no monitor matches (code "ERR_INDICATOR_NO_MONITOR") or the id
    * names no viewable window of the screen (code "ERR_INDICATOR_NO_WINDOW"), when hide() or a
    * show with other arguments comes first, or after `options.timeout`. Never throws.
    */

@@ -304,7 +304,9 @@ class Hub {
 
   resolveIndex(target) {
     if (target.kind === 'index') return target.index;
-    const index = findMonitor(this.listMonitors(), target);
+    const monitors = this.listMonitors();
+    if (monitors.length === 0) throw noDisplayError();
+    const index = findMonitor(monitors, target);
     if (index < 0) {
       throw codedError(RangeError, 'ERR_INDICATOR_NO_MONITOR', `No monitor matches ${targetText(target)}`);
     }
@@ -346,8 +348,11 @@ class Hub {
       if (request.window !== undefined) this.raw._internal_showWindow(request.window, rawOptions);
       else this.raw.showControlBar(request.monitorIndex, rawOptions);
     } catch (error) {
-      // The controller refused the index or the window; no showing was started.
-      return Promise.reject(error);
+      // The controller refused the index or the window; no showing was started. An index is
+      // refused by every list when there is no display at all: that is worth saying.
+      const noDisplay = request.monitorIndex !== undefined && error instanceof TypeError &&
+        this.listMonitors().length === 0;
+      return Promise.reject(noDisplay ? noDisplayError() : error);
     }
     this.showCalls += 1;
     this.endAttempt(abortError('The indicator was shown on another monitor before it appeared'));
@@ -549,6 +554,14 @@ function routeListenerError(indicator, error) {
   } catch (secondError) {
     raiseUncaught(secondError);
   }
+}
+
+function noDisplayError() {
+  return codedError(
+    Error,
+    'ERR_INDICATOR_NO_DISPLAY',
+    'No display to show the indicator on: DISPLAY names no X server that answers, and WAYLAND_DISPLAY no compositor with a layer shell'
+  );
 }
 
 function closedError() {

@@ -32,7 +32,7 @@ class WaylandBackend : public IndicatorBackend {
   static bool probe(std::string& reason);
 
   const char* name() const override { return "wayland"; }
-  // One entry per output in the compositor's order: its logical rectangle (rotation 0), its
+  // One entry per output in the compositor's order: its logical rectangle (rotation 1, normal), its
   // name as the only output, never primary, crtc 0. Read on a short-lived connection.
   std::vector<MonitorDetails> monitors() override;
   bool run(const ShowingPlan& plan, ShowingHost& host) override;

@@ -181,6 +181,9 @@ void WaylandConnection::describeOutput(WaylandOutput& output) {
 // the first and something moved.
 void WaylandConnection::outputDone(WaylandOutput& output) {
   MonitorInfo logical;
+  // The logical rectangle is the output as the user sees it, turned or not: normal, in the
+  // RandR bits that the X11 monitors carry.
+  logical.rotation = 1;
   logical.x = output.positionX;
   logical.y = output.positionY;
   if (output.logicalWidth > 0 && output.logicalHeight > 0) {

@@ -359,7 +359,8 @@ test('show() targets: exact geometry first, then the output, then the centre; lo
     [mirrored, 'HDMI-1', none("the output name 'HDMI-1'")],
     [mirrored, { x: 5000, y: 0, width: 100, height: 100 }, none('the rectangle { x: 5000, y: 0, width: 100, height: 100 }')],
     [mirrored, { ...right, x: 5000, outputs: ['HDMI-2'] }, none('the monitor 1 (HDMI-2) at { x: 5000, y: 0, width: 1280, height: 1024 }')],
-    [[], 'DUMMY0', none("the output name 'DUMMY0'")],               // no X server: an empty list
+    [[], 'DUMMY0', 'No display'],                                   // no display at all: an empty list
+    [[], 0, 'No display'],
   ];
   for (const [monitors, target, expected] of cases) {
     const { indicator, FakeRaw } = setup({ monitors });
@@ -367,6 +368,8 @@ test('show() targets: exact geometry first, then the output, then the centre; lo
     const show = FakeRaw.calls.find(([kind]) => kind === 'show');
     if (typeof expected === 'number') {
       assert.equal(show && show[1], expected, JSON.stringify(target));
+    } else if (expected === 'No display') {
+      assert.equal(error.code, 'ERR_INDICATOR_NO_DISPLAY');
     } else {
       assert.equal(outcome, 'rejected');
       assert.ok(error instanceof RangeError && error.code === 'ERR_INDICATOR_NO_MONITOR', expected);

@@ -152,6 +152,7 @@ test('DISPLAY unset or naming no server at construction: shows are refused clean
           for (const args of [[0], [0, { sharing_text: 'text' }], [1]]) {
             try { ui.showControlBar(...args); refused.push('returned'); } catch (e) { refused.push([e instanceof TypeError, e.message]); }
           }
+          try { ui._internal_showWindow(1); refused.push('returned'); } catch (e) { refused.push([e.code, e.message]); }
           ui.hideControlBar();
           // A server appears (an app started before the desktop): the show opens the connection
           // that construction could not.
@@ -169,7 +170,8 @@ test('DISPLAY unset or naming no server at construction: shows are refused clean
       assert.match(stdout, /^NativeUIController:0x/m);
       const [r] = reports;
       const refusal = [true, 'Invalid monitor id passed'];
-      assert.deepEqual(r.refused, [refusal, refusal, refusal]);
+      assert.deepEqual(r.refused, [refusal, refusal, refusal, ['ERR_INDICATOR_NO_WINDOW',
+        'No window 0x1 to share: no X server is reachable, and windows are shared through X11 (DISPLAY)']]);
       assert.deepEqual(r.events, ['shown', 'hidden']);
       assert.deepEqual(r.errors, []);
       assert.equal(r.visible, false);

@@ -177,7 +177,7 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
   assert.equal(result.timedOut, false, result.stderr);
   assert.equal(result.code, 0, result.stderr);  // ended by itself once hidden
   const [r] = result.reports;
-  assert.deepEqual(r.monitors, [{ index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 0, outputs: ['HEADLESS-1'], primary: false }]);
+  assert.deepEqual(r.monitors, [{ index: 0, x: 0, y: 0, width: 1920, height: 1080, rotation: 1, outputs: ['HEADLESS-1'], primary: false }]);
   assert.equal(r.backend, 'wayland');
   const [green, red, ring, inside] = r.shot;
   assert.deepEqual([green, red], [[0x1d, 0xb8, 0x68], [0xfe, 0x3a, 0x68]]);
