@@ -203,6 +203,7 @@ void NativeUIController::startUIThread() {
     blockSigpipeOnThisThread();
     _uiTurn = XlibTurn(xlibTurns());  // let go only while the loop sleeps, see waitForEvents
     _failure.clear();
+    _placementWarned = false;
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
     _barDragged = false;

@@ -120,7 +120,16 @@ class NativeUIController {
   bool initControlBar();
   bool initFont();
   void readDesktop();
-  bool readWorkArea();
+  void readWorkArea();
+  void placeBelowWorkArea();
+  bool workAreaFits(const RootWorkArea& a);
+  int32_t strutRowsThatFit();
+  template <typename... Args>
+  void warnOncePerShowing(const char* format, Args... args) {
+    if (_placementWarned) return;
+    _placementWarned = true;
+    callback()->onLog(LogType::Warn, format, args...);
+  }
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
@@ -227,16 +236,20 @@ class NativeUIController {
   std::atomic<bool> _exitRequested{false};
   std::atomic<NativeUIControllerCallback*> _callback;
   std::atomic<bool> _visible{false};
-  // barY places the bar its y below the monitor's top edge.
-  XRectangle _workArea{};
+  // barY places the bar this many rows below the monitor's top edge: the work area's top, the
+  // docks' struts, or 0, whichever first leaves the bar on its monitor (placeBelowWorkArea).
+  int32_t _workAreaTop = 0;
+  // UI thread: whether this showing has warned already of a work area or strut it ignored.
+  bool _placementWarned = false;
   // What a build read of the root's work area and of the desktop's dpi, kept for the next builds
   // until the layout's connection reports a change to either, or a new connection is opened:
   // the owner thread counts those, each UI thread compares the count with the one it read at.
-  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept.
+  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept; one that it
+  // holds is kept as written and checked against the monitor of each showing.
   std::atomic<uint64_t> _desktopChanges{1};
   uint64_t _desktopReadAt = 0;
   bool _desktopHasWorkArea = false;
-  XRectangle _desktopWorkArea{};
+  RootWorkArea _desktopWorkArea;
   double _desktopDpi = 0;
   Window _controlBarWindow = 0;
   XftFont* _font = nullptr;
