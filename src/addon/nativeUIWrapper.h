@@ -107,5 +107,10 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
 
   static Napi::FunctionReference constructor;
   static Napi::FunctionReference safeWrap;
-  static std::unique_ptr<NativeUI::NativeUIController> sNativeUIController;
+  // Deletes the controller at process exit unless a UI thread that a hide left running still
+  // uses it: that one is leaked, so that nothing the thread uses is freed under it.
+  struct ControllerRelease {
+    void operator()(NativeUI::NativeUIController* controller) const;
+  };
+  static std::unique_ptr<NativeUI::NativeUIController, ControllerRelease> sNativeUIController;
 };

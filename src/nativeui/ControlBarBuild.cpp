@@ -241,11 +241,12 @@ int32_t NativeUIController::barY() const { return _workAreaTop + _monitor.y; }
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
   std::unique_ptr<NativeChildWindow> child;
   if (row.type == ChildWindowType::Text) {
-    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font, &_textLayouts);
+    child =
+        std::make_unique<TextWindow>(_display.get(), row, _callback.load(), _font, &_textLayouts);
   } else {
     unsigned long length = 0;
     unsigned char* png = getPngImageFileData(row.imageName, length);
-    child = std::make_unique<PngWindow>(_display.get(), row, callback(), png, length, _scale);
+    child = std::make_unique<PngWindow>(_display.get(), row, _callback.load(), png, length, _scale);
   }
   child->useCursorImages(&_cursorImages);
   return child;

@@ -304,8 +304,10 @@ void NativeUIController::reportShown(LoopState& state) {
                     static_cast<int>(_borderWindow));
   _visible.store(true);
   _shownInShowing = true;
-  callback()->onWindowShown();
-  reportEvent(ShowingEvent::Kind::Shown);
+  ReportPass pass = callback();  // both or neither, see reportHidden
+  pass.note(ShowingEvent::Kind::Shown);
+  pass->onWindowShown();
+  pass->onShowingEvent(makeEvent(ShowingEvent::Kind::Shown));
 }
 
 void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {

@@ -25,6 +25,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -38,6 +40,7 @@
 #include "NativeUIControllerCallback.h"
 #include "RaisePolicy.h"
 #include "SharedWindow.h"
+#include "ShowingGate.h"
 #include "TextLayout.h"
 #include "X11Utils.h"
 #include "XConnection.h"
@@ -81,8 +84,20 @@ class NativeUIController {
   // UI thread for that window was started or already runs; anything else: nothing was started
   // and the showing in place, if any, is left as it is.
   WindowLookup showControlBarOnWindow(unsigned long window);
-  // Always true. On any thread but the UI thread it returns after the UI thread has ended.
+  // Always true. On any thread but the UI thread it returns once the UI thread has ended, or
+  // after about a second (kThreadEndWait) when it has not: a thread inside an X call that does
+  // not return (another client grabbed the server) or waiting for events that do not come is
+  // then left to end on its own. The owner reports for it what the host still waits for
+  // (hidden if it was shown, then ended) and drops whatever it reports later, so that nothing it
+  // does reaches a later showing. Until it has ended, a show waits for it as long again and then
+  // reports a showing that failed (started, failed, ended) without starting a thread.
   bool hideControlBar();
+  // Whether a UI thread left running by hideControlBar still uses the controller. While it does
+  // the controller must not be destroyed (its destructor would free what the thread uses): a
+  // process at its end leaks it instead.
+  bool uiThreadAbandoned() const;
+  // How long hide, a show and the destructor wait for a UI thread to end.
+  static constexpr std::chrono::milliseconds kThreadEndWait{1000};
   bool isVisible() const;
   // The scale of the indicator built by the next showings: 0 (or a NaN) for the desktop's,
   // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
@@ -90,8 +105,11 @@ class NativeUIController {
   void setScaleOverride(double scale);
 
  private:
-  NativeUIControllerCallback* callback() const { return _callback.load(); }
+  // Where reports go: on the UI thread through its showing's gate (ShowingGate.h), elsewhere
+  // straight to the callback.
+  ReportPass callback() const;
   // A ShowingEvent of the current showing.
+  ShowingEvent makeEvent(ShowingEvent::Kind kind, HiddenReason reason = HiddenReason::Hide) const;
   void reportEvent(ShowingEvent::Kind kind, HiddenReason reason = HiddenReason::Hide);
   // An error line that ends the build; the first one of a showing is what its Failed event
   // carries.
@@ -113,6 +131,11 @@ class NativeUIController {
   static void onConnectionLost(Display* display, void* controller);
   void startUIThread();
   void joinUIThread();
+  void endUIThread();
+  bool waitForThreadEnd(std::chrono::milliseconds wait);
+  void abandonUIThread();
+  bool reapAbandonedThread(std::chrono::milliseconds wait);
+  void failWithoutThread();
   void closeExitPipe();
 
   // The UI thread: building (ControlBarBuild.cpp).
@@ -267,7 +290,15 @@ class NativeUIController {
   int32_t _frameWidth = kFrameWidth;  // of the border window's frame, in pixels
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
+  // Set under _endMutex, and _endCv told, so that the owner can wait for it with a deadline.
   std::atomic<bool> _threadEnded{false};
+  std::mutex _endMutex;
+  std::condition_variable _endCv;
+  // Owner thread: the UI thread in _thread was left running by hideControlBar; it is joined once
+  // it has ended, and the exit pipe, which it still reads, is closed only then.
+  bool _abandoned = false;
+  // The current showing's reports from its UI thread (ShowingGate.h).
+  mutable ShowingGate _gate;
   // Set by the UI thread before it reports that it ends by itself, so that a show made in
   // answer to that report starts afresh instead of finding a thread that has not quite ended.
   std::atomic<bool> _endingByItself{false};
@@ -282,7 +313,7 @@ class NativeUIController {
   bool _barDestroyed = false;
   // The number of the current or last showing; written by the owner thread before the UI thread
   // starts, read by that thread.
-  uint64_t _showing = 0;
+  std::atomic<uint64_t> _showing{0};
   // UI thread: whether this showing reached its MapNotify, why its teardown was started, and the
   // first error line that ended its build.
   bool _shownInShowing = false;
