@@ -189,6 +189,7 @@ void NativeUIController::releaseConnection() {
   if (_font) XftFontClose(_display.get(), _font);
   _font = nullptr;
   _display.reset();
+  _connectionResources.reset();
 }
 
 void NativeUIController::tearDown() {

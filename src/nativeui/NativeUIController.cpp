@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "ResourceScan.h"
 #include "XConnection.h"
 
 namespace NativeUI {
@@ -36,6 +37,7 @@ NativeUIController::~NativeUIController() {
     // here, and the connection it uses is left open. The members still go with this object.
     _thread->detach();
     (void)_display.release();
+    (void)_connectionResources.release();
     return;
   }
   const XlibTurn turn(xlibTurns());
@@ -64,6 +66,7 @@ void NativeUIController::connect() {
   int eventBase = 0;
   int errorBase = 0;
   XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
+  _connectionResources = bindLibraryResources(_display.get());
 }
 
 void NativeUIController::onConnectionLost(Display*, void* controller) {

@@ -254,6 +254,9 @@ class NativeUIController {
   // before the UI thread starts.
   unsigned long _crtc = 0;
   int _monitorScreen = 0;
+  // The resource database given to _display when the server's was too large to parse
+  // (ResourceScan.h); freed after the connection closes, so declared before it.
+  XrmDatabasePtr _connectionResources;
   DisplayPtr _display;
   std::unique_ptr<std::thread> _thread;
   std::atomic<bool> _exitRequested{false};

@@ -6,6 +6,12 @@
 // XGetDefault(display, "Xft", "dpi") asks for) the one that Xlib would pick wins: level by level,
 // a component over an elided level, a name over a class over "?", a tight binding over a loose
 // one; between equal entries the later line.
+#include "ResourceScan.h"
+
+#include <X11/Xresource.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "DisplayScale.h"
@@ -128,15 +134,14 @@ void skipValue(const char*& p, const char* end) {
   while (p < end && *p != '\n') p += *p == '\\' && p + 1 < end ? 2 : 1;
 }
 
-}  // namespace
-
-double dpiFromResources(const char* resources) {
-  if (!resources) return 0;
+// Calls entry(components, count, line, p, end) for each line that names a resource, with p at
+// its value; the call may read the value (moving p to the end of its line) or leave it.
+template <typename Entry>
+void scanEntries(const char* resources, Entry entry) {
   const char* p = resources;
   const char* const end = resources + std::char_traits<char>::length(resources);
-  int best = -1;
-  std::string value;
   while (p < end) {
+    const char* const line = p;
     while (p < end && isBlank(*p)) ++p;
     Component components[kLevels];
     int count = 0;
@@ -145,19 +150,72 @@ double dpiFromResources(const char* resources) {
       if (p < end && *p == ':') {
         ++p;
         while (p < end && isBlank(*p)) ++p;
-        const int match = bestMatch(components, count, 0, 0);
-        if (match >= 0 && match >= best) {
-          value = readValue(p, end);
-          best = match;
-        } else {
-          skipValue(p, end);
-        }
+        const char* const value = p;
+        entry(components, count, line, p, end);
+        if (p == value) skipValue(p, end);
       }
     }
     skipLine(p, end);
     if (p < end) ++p;
   }
+}
+
+}  // namespace
+
+double dpiFromResources(const char* resources) {
+  if (!resources) return 0;
+  int best = -1;
+  std::string value;
+  scanEntries(resources, [&](const Component* components, int count, const char*, const char*& p,
+                             const char* end) {
+    const int match = bestMatch(components, count, 0, 0);
+    if (match < 0 || match < best) return;
+    value = readValue(p, end);
+    best = match;
+  });
   return best >= 0 ? dpiFromValue(value.c_str()) : 0;
+}
+
+std::string libraryResourceLines(const char* resources) {
+  std::string lines;
+  if (!resources) return lines;
+  scanEntries(resources, [&](const Component* components, int count, const char* line,
+                             const char*& p, const char* end) {
+    // Two levels, "Xft.option" or "Xcursor.option": a first component that matches the first
+    // level (an entry that elides it has a single component, which can match only the second).
+    const Component& first = components[0];
+    const bool library = count == 1 ? first.loose
+                                    : equals(first, "Xft") || equals(first, "Xcursor") ||
+                                          equals(first, "Program") || equals(first, "?");
+    if (!library) return;
+    skipValue(p, end);
+    lines.append(line, p).push_back('\n');
+  });
+  return lines;
+}
+
+// A few kilobytes on a desktop; beyond this Xlib's parse starts to cost the UI thread time.
+constexpr size_t kLargeDatabase = 256 * 1024;
+
+XrmDatabasePtr bindLibraryResources(Display* display) {
+  const char* const resources = XResourceManagerString(display);
+  if (resources == nullptr || std::char_traits<char>::length(resources) <= kLargeDatabase) {
+    return nullptr;
+  }
+  XrmInitialize();
+  XrmDatabase database = XrmGetStringDatabase(libraryResourceLines(resources).c_str());
+  // As Xlib completes the connection's database: $XENVIRONMENT, else ~/.Xdefaults-<host>.
+  std::string file;
+  if (const char* environment = std::getenv("XENVIRONMENT")) {
+    file = environment;
+  } else if (const char* home = std::getenv("HOME")) {
+    char host[256] = "";
+    gethostname(host, sizeof(host) - 1);
+    file = std::string(home) + "/.Xdefaults-" + host;
+  }
+  if (!file.empty()) XrmCombineFileDatabase(file.c_str(), &database, True);
+  XrmSetDatabase(display, database);
+  return XrmDatabasePtr(database);
 }
 
 }  // namespace NativeUI

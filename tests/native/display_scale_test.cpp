@@ -10,6 +10,7 @@
 #include <string>
 
 #include "DisplayScale.h"
+#include "ResourceScan.h"
 #include "XHandles.h"
 #include "support/XServer.h"
 
@@ -79,7 +80,12 @@ TEST(DisplayScale, DpiIsTheEntryThatXlibWouldPickFromTheText) {
         Case{"Xft.dpi: \\061\\071\\062", 192}, Case{"Xft.dpi: 144\nXft.dpi:", 0}}) {
     EXPECT_EQ(NativeUI::dpiFromResources(c.resources), c.dpi) << c.resources;
     EXPECT_EQ(xrmDpi(c.resources), c.dpi) << "Xlib: " << c.resources;
+    // What the connection of a huge database gets instead of it answers as the whole text.
+    EXPECT_EQ(xrmDpi(NativeUI::libraryResourceLines(c.resources).c_str()), c.dpi) << c.resources;
   }
+  EXPECT_EQ(NativeUI::libraryResourceLines(
+                "no colon\nXTerm*bg: red\n*dpi: 96\n! c\nXcursor.theme: a\\\n b\nfg: 1\n"),
+            "*dpi: 96\nXcursor.theme: a\\\n b\n");
 }
 
 TEST(DisplayScale, OverrideWinsAndFontDpiIsSetOnlyWhereXftWouldDrawAtAnotherScale) {

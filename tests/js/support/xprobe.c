@@ -14,18 +14,24 @@
  *   xprobe cursor X Y            moves the pointer to X,Y (root coordinates) and prints the
  *                                cursor the server then shows, as one JSON line:
  *                                {"width":9,"height":9,"xhot":4,"yhot":4,"pixel":"0xff123456"}
+ *   xprobe grab MS               grabs the server, prints "grabbed", keeps the grab MS
+ *                                milliseconds, then lets go and exits
+ *   xprobe resource-text         sets the root's RESOURCE_MANAGER to standard input, unparsed
  *
  * IDs may be given in hex (0x...) or decimal. Exit status 0 on success, 1 on any failure.
  */
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xfixes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 static int usage(void) {
-  fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y\n");
+  fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y | "
+                  "grab MS | resource-text\n");
   return 1;
 }
 
@@ -141,6 +147,32 @@ static int cursor(Display *display, int x, int y) {
   return 0;
 }
 
+static int grab(Display *display, long ms) {
+  XGrabServer(display);
+  XSync(display, False);
+  printf("grabbed\n");
+  fflush(stdout);
+  usleep((useconds_t)ms * 1000);
+  XUngrabServer(display);
+  XSync(display, False);
+  return 0;
+}
+
+static int resourceText(Display *display) {
+  size_t length = 0, size = 1 << 20;
+  char *text = malloc(size);
+  for (size_t n; text && (n = fread(text + length, 1, size - length, stdin)) > 0;) {
+    length += n;
+    if (length == size) text = realloc(text, size *= 2);
+  }
+  if (!text) return 1;
+  XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                  PropModeReplace, (unsigned char *)text, (int)length);
+  XSync(display, False);
+  free(text);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   Display *display = XOpenDisplay(NULL);
@@ -155,6 +187,10 @@ int main(int argc, char **argv) {
     status = resources(display, strtoul(argv[2], NULL, 0));
   } else if (strcmp(argv[1], "cursor") == 0 && argc == 4) {
     status = cursor(display, atoi(argv[2]), atoi(argv[3]));
+  } else if (strcmp(argv[1], "grab") == 0 && argc == 3) {
+    status = grab(display, atol(argv[2]));
+  } else if (strcmp(argv[1], "resource-text") == 0) {
+    status = resourceText(display);
   } else if (strcmp(argv[1], "expose") == 0 && argc > 3) {
     status = expose(display, argv[2], argv + 3, argc - 3);
   } else {
