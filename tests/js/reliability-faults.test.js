@@ -492,7 +492,8 @@ test('another client grabs the server: hide() returns within a bound and the pro
 // Four megabytes of lines without a colon, then the dpi: Xlib's parser would take many seconds
 // over them, with the UI thread in it and the host's hide waiting.
 test('a 4 MB resource database: the host\'s event loop keeps running and the dpi is found', async () => {
-  const text = 'x'.repeat(99).concat('\n').repeat(40 * 1024) + 'Xft.dpi: 192\n';
+  // Distinct names: Xlib makes a quark of each.
+  const text = Array.from({ length: 40 * 1024 }, (_, i) => `line${i}${'x'.repeat(90)}\n`).join('') + 'Xft.dpi: 192\n';
   await new Promise((resolve, reject) => {
     const setter = require('node:child_process').execFile(xprobePath, ['resource-text'],
       { env: { ...process.env, DISPLAY: server.display } }, (error) => (error ? reject(error) : resolve()));
