@@ -4,7 +4,11 @@
 // calls every public operation. showControlBar starts a UI thread that builds the border window
 // and the control bar on the controller's own X connection and runs the event loop; only that
 // thread touches the connection while it runs. hideControlBar sets _exitRequested, writes one
-// byte into the exit pipe and joins the thread.
+// byte into the exit pipe and joins the thread once it has ended, waiting about a second at
+// most: a thread that the server keeps from ending (a grab, a server that does not answer) is
+// left running with everything it uses, its reports shut off behind a gate (ShowingGate.h), and
+// joined by a later show or hide once it has ended. The owner never takes the X turn while such
+// a thread may hold it, and the controller is never destroyed under it (the add-on leaks it).
 //
 // The exit pipe lives entirely on the owner thread: it is created before the UI thread starts
 // and closed only after the join, so the byte can never go to a descriptor that was closed and
