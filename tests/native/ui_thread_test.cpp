@@ -809,6 +809,11 @@ TEST_F(UiThread, AWindowShowingFollowsItsWindowUntilItIsDestroyed) {
   ASSERT_TRUE(callback.waitForLine("Shared window changed, x:100, y:200, width:300, height:150"));
   EXPECT_EQ(geometryOf(border), (Geometry{100, 200, 300, 150}));
   EXPECT_EQ(geometryOf(bar).x, 960 - static_cast<int>(geometryOf(bar).width) / 2);
+  // Wider than 16-bit X geometry holds: the frame is cut to it rather than wrapped.
+  XMoveResizeWindow(probe->display(), shared, -100, 200, 60000, 150);
+  XSync(probe->display(), False);
+  ASSERT_TRUE(callback.waitForLine("Shared window changed, x:-64, y:200, width:32767, height:150"));
+  EXPECT_EQ(geometryOf(border), (Geometry{-64, 200, 32767, 150}));
   XDestroyWindow(probe->display(), shared);
   XSync(probe->display(), False);
   ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));
