@@ -125,6 +125,10 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   if (keepsRunningThread(static_cast<int64_t>(monitorIndex) == _monitorIndex && _sharedId == 0)) {
     return true;
   }
+  if (_abandoned) {  // the showing it hid is stuck: no turn, no second thread
+    failWithoutThread();
+    return true;
+  }
   ensureConnection();
   _monitorIndex = static_cast<int32_t>(monitorIndex);
   _sharedId = 0;
@@ -169,6 +173,10 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   }
   if (found != WindowLookup::Found) return found;
   if (keepsRunningThread(window == _sharedId)) return WindowLookup::Found;
+  if (_abandoned) {
+    failWithoutThread();
+    return WindowLookup::Found;
+  }
   ensureConnection();
   _monitorIndex = -1;
   _sharedId = window;
