@@ -1,17 +1,17 @@
 'use strict';
 
 // The compiled add-on: build/Release/nativeUIWrapper.node when it was built from source, else
-// the prebuilt binary for this platform under prebuilds/ (node-gyp-build chooses). Kept apart
-// from the friendly layer so that the layer's own logic can be exercised with a stand-in class,
-// and so that a missing binary fails with a hint rather than a bare error.
+// the prebuilt binary for this platform under prebuilds/ (see addon-file.js). Kept apart from
+// the friendly layer so that the layer's own logic can be exercised with a stand-in class, and
+// so that a missing binary fails with a hint rather than a bare error.
 const path = require('node:path');
-const nodeGypBuild = require('node-gyp-build');
+const { addonFile } = require('./addon-file');
 
 const root = path.join(__dirname, '..');
 
 let file;
 try {
-  file = nodeGypBuild.path(root);
+  file = addonFile(root);
 } catch (error) {
   const hint = new Error(
     `The native add-on has not been built and no prebuilt binary fits this platform: ${error.message.trim()}. ` +

@@ -10,7 +10,7 @@ const root = path.join(__dirname, '..');
 function prebuiltLoads() {
   let file;
   try {
-    file = require('node-gyp-build').path(root);
+    file = require('../lib/addon-file').addonFile(root);
   } catch {
     return false; // none for this platform
   }

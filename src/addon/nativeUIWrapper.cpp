@@ -284,7 +284,19 @@ const char* levelName(LogType type) {
 
 Napi::FunctionReference NativeUIWrapper::constructor;
 Napi::FunctionReference NativeUIWrapper::safeWrap;
-std::unique_ptr<NativeUI::NativeUIController> NativeUIWrapper::sNativeUIController;
+std::unique_ptr<NativeUI::NativeUIController, NativeUIWrapper::ControllerRelease>
+    NativeUIWrapper::sNativeUIController;
+
+// At process exit (the static's destructor), after the environment's clean-up hook has hidden
+// the bar, or instead of it when process.exit() skipped the hooks. The hide waits at most about
+// a second; a thread that is still stuck then (in an X call of a grabbed server, say) keeps the
+// controller, its connection and the X turn it may hold: the process ends around it.
+void NativeUIWrapper::ControllerRelease::operator()(
+    NativeUI::NativeUIController* controller) const {
+  controller->hideControlBar();
+  if (controller->uiThreadAbandoned()) return;  // leaked on purpose, see above
+  delete controller;
+}
 
 NativeUI::NativeUIControllerCallback* NativeUIWrapper::controllerCallback() { return sSink; }
 
@@ -340,7 +352,8 @@ void NativeUIWrapper::onEnvironmentTeardown(void* arg) {
   if (!safeWrap.IsEmpty() && static_cast<napi_env>(safeWrap.Env()) == env) safeWrap.Reset();
   if (sNativeUIController && sControllerEnv == env) {
     // The bar must not outlive the environment that showed it; the UI thread never waits for
-    // JavaScript, so this join cannot hang on the dying environment.
+    // JavaScript, and a thread that the server keeps from ending is left after about a second,
+    // so this cannot hang the dying environment.
     sNativeUIController->hideControlBar();
     sControllerEnv = nullptr;  // the next environment to construct an instance owns it
   }
@@ -353,7 +366,7 @@ NativeUIWrapper::NativeUIWrapper(const Napi::CallbackInfo& info)
   // instance. Until a function is registered every report is dropped anyway.
   dispatcher = std::make_unique<JavascriptDispatcher>(info.Env());
   if (!sNativeUIController) {
-    sNativeUIController = std::make_unique<NativeUI::NativeUIController>(sSink);
+    sNativeUIController.reset(new NativeUI::NativeUIController(sSink));
   } else {
     sNativeUIController->updateCallback(sSink);
   }

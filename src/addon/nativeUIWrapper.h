@@ -14,7 +14,8 @@
 // UI thread either finishes with the instance before the destructor goes on or finds nothing to
 // report to. When the environment goes away, a clean-up hook detaches its instances and hides the
 // bar before any finalizer runs, so nothing reaches a dead environment and no UI thread is left
-// behind.
+// behind, but one that the X server keeps from ending: that one is left after about a second,
+// and the controller it uses is leaked at exit (ControllerRelease).
 //
 // Keeping the process alive. The instance's dispatcher holds no reference on the event loop
 // while idle. A showing holds it from its Started report (made on the JavaScript thread, inside
@@ -107,5 +108,10 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
 
   static Napi::FunctionReference constructor;
   static Napi::FunctionReference safeWrap;
-  static std::unique_ptr<NativeUI::NativeUIController> sNativeUIController;
+  // Deletes the controller at process exit unless a UI thread that a hide left running still
+  // uses it: that one is leaked, so that nothing the thread uses is freed under it.
+  struct ControllerRelease {
+    void operator()(NativeUI::NativeUIController* controller) const;
+  };
+  static std::unique_ptr<NativeUI::NativeUIController, ControllerRelease> sNativeUIController;
 };

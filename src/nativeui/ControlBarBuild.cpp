@@ -53,6 +53,7 @@ bool NativeUIController::createWindows() {
   _rootWindow = DefaultRootWindow(display);
   readDesktop();
   readScale();
+  placeBelowWorkArea();  // after the scale: the bar's height decides what fits
 
   XVisualInfo visualInfo{};
   if (!matchArgbVisual(visualInfo)) return false;
@@ -108,7 +109,7 @@ bool NativeUIController::initControlBar() {
   // Provisional geometry: the bar is laid out and moved before it is mapped.
   _controlBarWindow = createArgbTopLevel(
       display, _rootWindow, visualInfo,
-      MonitorInfo{kProvisionalBarX, _workArea.y, _barWidth, kProvisionalBarHeight, 0},
+      MonitorInfo{kProvisionalBarX, _workAreaTop, _barWidth, kProvisionalBarHeight, 0},
       kBarValueMask, 0);
   if (_controlBarWindow == 0) {
     logBuildFailure("XCreateWindow(): Control bar window creation failed: %s",
@@ -145,24 +146,59 @@ bool NativeUIController::initControlBar() {
 // a property of the root changing: a work area taken from their struts is read at every build.
 void NativeUIController::readDesktop() {
   const uint64_t changes = _desktopChanges.load();
-  if (_desktopReadAt == changes && _desktopHasWorkArea) {
-    _workArea = _desktopWorkArea;
-    return;
-  }
   if (_desktopReadAt != changes) _desktopDpi = readDesktopDpi(_display.get());
-  _desktopHasWorkArea = readWorkArea();
-  _desktopWorkArea = _workArea;
+  if (_desktopReadAt != changes || !_desktopHasWorkArea) {
+    _desktopHasWorkArea = getWorkArea(_display.get(), _rootWindow, _desktopWorkArea);
+  }
   _desktopReadAt = changes;
 }
 
-// The root's _NET_WORKAREA where the window manager publishes one (true), else the rows that
-// the docks' struts reserve on the shown monitor, or none: a work area read while an earlier
-// window manager ran says nothing about this one.
-bool NativeUIController::readWorkArea() {
-  if (getWorkArea(_display.get(), _rootWindow, _workArea)) return true;
-  _workArea = XRectangle{};
-  _workArea.y = static_cast<short>(topStrutRows(_display.get(), _rootWindow, _monitor));
-  return false;
+// The root's _NET_WORKAREA as it is now, for a bar that changes monitor.
+void NativeUIController::readWorkArea() {
+  _desktopHasWorkArea = getWorkArea(_display.get(), _rootWindow, _desktopWorkArea);
+  placeBelowWorkArea();
+}
+
+// The top of the root's _NET_WORKAREA where the window manager publishes one that leaves the bar
+// on the shown monitor; else the rows that the docks' struts reserve there, if the bar still fits
+// below them; else the monitor's top. A work area read while an earlier window manager ran says
+// nothing about this one, and the values are another client's: -50, 5000 or 2^31-1 would put
+// the bar off its monitor.
+void NativeUIController::placeBelowWorkArea() {
+  if (_desktopHasWorkArea && workAreaFits(_desktopWorkArea)) {
+    _workAreaTop = static_cast<int32_t>(_desktopWorkArea.y);
+    return;
+  }
+  _workAreaTop = strutRowsThatFit();
+}
+
+bool NativeUIController::workAreaFits(const RootWorkArea& a) {
+  if (a.width <= 0 || a.height <= 0) {
+    warnOncePerShowing("Ignoring _NET_WORKAREA %ld,%ld,%ld,%ld: its rectangle is empty", a.x, a.y,
+                       a.width, a.height);
+    return false;
+  }
+  if (a.y < 0 || a.y >= _monitor.height) {
+    warnOncePerShowing("Ignoring _NET_WORKAREA %ld,%ld,%ld,%ld: its top is not on the monitor", a.x,
+                       a.y, a.width, a.height);
+    return false;
+  }
+  if (a.y > _monitor.height - scaledLength(kBarHeight, _scale)) {
+    warnOncePerShowing("Ignoring _NET_WORKAREA %ld,%ld,%ld,%ld: the bar does not fit below its top",
+                       a.x, a.y, a.width, a.height);
+    return false;
+  }
+  return true;
+}
+
+int32_t NativeUIController::strutRowsThatFit() {
+  const int rows = topStrutRows(_display.get(), _rootWindow, _monitor);
+  if (rows <= _monitor.height - scaledLength(kBarHeight, _scale)) return rows;
+  warnOncePerShowing(
+      "Ignoring the docks' top struts (_NET_WM_STRUT_PARTIAL, _NET_WM_STRUT) of %d "
+      "rows: the bar does not fit below them",
+      rows);
+  return 0;
 }
 
 void NativeUIController::readScale() {
@@ -178,16 +214,17 @@ int32_t NativeUIController::centredBarX() const {
 }
 
 // The work area's top, counted from the monitor's top edge.
-int32_t NativeUIController::barY() const { return _workArea.y + _monitor.y; }
+int32_t NativeUIController::barY() const { return _workAreaTop + _monitor.y; }
 
 std::unique_ptr<NativeChildWindow> NativeUIController::makeChild(const ChildWinInfo& row) {
   std::unique_ptr<NativeChildWindow> child;
   if (row.type == ChildWindowType::Text) {
-    child = std::make_unique<TextWindow>(_display.get(), row, callback(), _font, &_textLayouts);
+    child =
+        std::make_unique<TextWindow>(_display.get(), row, _callback.load(), _font, &_textLayouts);
   } else {
     unsigned long length = 0;
     unsigned char* png = getPngImageFileData(row.imageName, length);
-    child = std::make_unique<PngWindow>(_display.get(), row, callback(), png, length, _scale);
+    child = std::make_unique<PngWindow>(_display.get(), row, _callback.load(), png, length, _scale);
   }
   child->useCursorImages(&_cursorImages);
   return child;

@@ -1,7 +1,6 @@
 #include "DisplayScale.h"
 
 #include <X11/Xatom.h>
-#include <X11/Xresource.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -14,50 +13,47 @@ namespace NativeUI {
 
 namespace {
 
-struct XrmDatabaseDeleter {
-  void operator()(_XrmHashBucketRec* database) const { XrmDestroyDatabase(database); }
-};
-using XrmDatabasePtr = std::unique_ptr<_XrmHashBucketRec, XrmDatabaseDeleter>;
+// More than any desktop publishes (a few kilobytes); a bigger database is another client's
+// mischief, and even a scan over it would hold the UI thread for a while.
+constexpr unsigned long kMostResourceBytes = 16UL << 20;
 
-// Xft's own reading of a value: the number it starts with.
-double positiveNumber(const char* value) {
+// RESOURCE_MANAGER's length in bytes, asked for before its contents; 0 when it is missing or not
+// a string.
+unsigned long resourceBytes(Display* display, Window root) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0;
+  unsigned long bytes = 0;
+  unsigned char* none = nullptr;
+  const int status = XGetWindowProperty(display, root, XA_RESOURCE_MANAGER, 0, 0, False, XA_STRING,
+                                        &type, &format, &items, &bytes, &none);
+  const XPtr<unsigned char> owned(none);
+  return status == Success && type == XA_STRING && format == 8 ? bytes : 0;
+}
+
+}  // namespace
+
+double dpiFromValue(const char* value) {
   char* end = nullptr;
   const double number = std::strtod(value, &end);
   if (end == value || !std::isfinite(number) || number <= 0) return 0;
   return number;
 }
 
-// Everything a root window property holds; Xlib reads RESOURCE_MANAGER with this bound too.
-constexpr long kWholeProperty = 100000000L;
-
-}  // namespace
-
-double dpiFromResources(const char* resources) {
-  if (!resources) return 0;
-  XrmInitialize();
-  const XrmDatabasePtr database(XrmGetStringDatabase(resources));
-  if (!database) return 0;
-  char* type = nullptr;
-  XrmValue value{};
-  // The name and class that XGetDefault(display, "Xft", "dpi") asks for, so that a wildcard
-  // entry matches here exactly when it matches for Xft.
-  if (!XrmGetResource(database.get(), "Xft.dpi", "Program.Name", &type, &value) || !value.addr) {
-    return 0;
-  }
-  return positiveNumber(value.addr);
-}
-
 double readDesktopDpi(Display* display) {
+  const Window root = RootWindow(display, 0);
+  const unsigned long bytes = resourceBytes(display, root);
+  if (bytes == 0 || bytes > kMostResourceBytes) return 0;
   unsigned long length = 0;
-  const XPtr<unsigned char> data = readProperty(
-      display, RootWindow(display, 0), XA_RESOURCE_MANAGER, XA_STRING, 8, kWholeProperty, length);
+  const XPtr<unsigned char> data = readProperty(display, root, XA_RESOURCE_MANAGER, XA_STRING, 8,
+                                                static_cast<long>((bytes + 3) / 4), length);
   // Xlib terminates what it returns, whatever the property holds.
   return data ? dpiFromResources(reinterpret_cast<const char*>(data.get())) : 0;
 }
 
 double connectionDpi(Display* display) {
   const char* value = XGetDefault(display, "Xft", "dpi");
-  return value ? positiveNumber(value) : 0;
+  return value ? dpiFromValue(value) : 0;
 }
 
 double clampScale(double scale) {

@@ -13,12 +13,18 @@ constexpr double kMinScale = 1.0;
 constexpr double kMaxScale = 4.0;
 
 // Xft.dpi in a resource database text as Xft reads it (a leading number); 0 when the text is
-// null, has no such resource, or its value is not a positive finite number.
+// null, has no such resource, or its value is not a positive finite number. The entry is chosen
+// as Xlib's resource manager would choose it, in one pass over the text (ResourceScan.cpp).
 double dpiFromResources(const char* resources);
+
+// A resource value as Xft reads a dpi from it: the number it starts with; 0 when that is not a
+// positive finite number.
+double dpiFromValue(const char* value);
 
 // Xft.dpi as the server holds it now: the root property is read anew, because the copy that Xlib
 // took when the connection was opened (XResourceManagerString) goes stale while the connection
-// lives on. 0 when absent or unreadable.
+// lives on. 0 when absent, unreadable, or larger than 16 MiB (its length is asked for first, so
+// such a database is never transferred).
 double readDesktopDpi(Display* display);
 
 // Xft.dpi as this connection saw it when it was opened: the dpi Xft applies to every font it

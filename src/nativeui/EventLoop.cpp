@@ -189,6 +189,7 @@ void NativeUIController::releaseConnection() {
   if (_font) XftFontClose(_display.get(), _font);
   _font = nullptr;
   _display.reset();
+  _connectionResources.reset();
 }
 
 void NativeUIController::tearDown() {
@@ -304,8 +305,10 @@ void NativeUIController::reportShown(LoopState& state) {
                     static_cast<int>(_frame.primary()));
   _visible.store(true);
   _shownInShowing = true;
-  callback()->onWindowShown();
-  reportEvent(ShowingEvent::Kind::Shown);
+  ReportPass pass = callback();  // both or neither, see reportHidden
+  pass.note(ShowingEvent::Kind::Shown);
+  pass->onWindowShown();
+  pass->onShowingEvent(makeEvent(ShowingEvent::Kind::Shown));
 }
 
 void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {

@@ -11,9 +11,17 @@
 #include <cstdio>
 #include <iostream>
 
+#include "ResourceScan.h"
 #include "XConnection.h"
 
 namespace NativeUI {
+
+namespace {
+
+// The controller whose UI thread this is, on that thread only: its reports go through the gate.
+thread_local const NativeUIController* tUiThreadOf = nullptr;
+
+}  // namespace
 
 NativeUIController::NativeUIController(NativeUIControllerCallback* callback) : _callback(callback) {
   connect();  // a failed connection is reported by the UI thread when a showing starts
@@ -24,6 +32,14 @@ NativeUIController::NativeUIController(NativeUIControllerCallback* callback) : _
 NativeUIController::~NativeUIController() {
   std::cout << "~NativeUIController" << std::endl;
   hideControlBar();
+  if (_abandoned && !reapAbandonedThread(kThreadEndWait)) {
+    // Breaks the contract (uiThreadAbandoned): the thread may hold the X turn, so none is taken
+    // here, and the connection it uses is left open. The members still go with this object.
+    _thread->detach();
+    (void)_display.release();
+    (void)_connectionResources.release();
+    return;
+  }
   const XlibTurn turn(xlibTurns());
   _monitorLayout.forget();
   _errorSuppressor.reset();  // left installed by a showing that failed before its event loop
@@ -50,6 +66,7 @@ void NativeUIController::connect() {
   int eventBase = 0;
   int errorBase = 0;
   XRenderQueryExtension(_display.get(), &eventBase, &errorBase);
+  _connectionResources = bindLibraryResources(_display.get());
   // Xlib's default handler would exit() the host over an output that went away between the
   // requests.
   const XErrorSuppressor suppressor(_display.get());
@@ -89,7 +106,8 @@ void NativeUIController::updateCallback(NativeUIControllerCallback* callback) {
   _callback.store(callback);
 }
 
-bool NativeUIController::isVisible() const { return _visible.load(); }
+// A thread left running may still set it; its bar is no longer the host's.
+bool NativeUIController::isVisible() const { return _visible.load() && !_abandoned; }
 
 void NativeUIController::setScaleOverride(double scale) {
   _scaleOverride = std::isnan(scale) ? 0 : scale;
@@ -97,6 +115,11 @@ void NativeUIController::setScaleOverride(double scale) {
 
 bool NativeUIController::showControlBar(unsigned int monitorIndex) {
   callback()->onLog(LogType::Log, "%s", "showControlBar");
+  // Before the turn with the X libraries: the thread left running may be holding it.
+  if (!reapAbandonedThread(kThreadEndWait)) {
+    failWithoutThread();
+    return true;
+  }
   _refusal.clear();
   const BackendChoice choice = chooseBackend();
   if (!choice.refusal.empty()) {
@@ -117,6 +140,10 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
                          choice.kind == _backend)) {
     return true;
   }
+  if (_abandoned) {  // the showing it hid is stuck: no turn, no second thread
+    failWithoutThread();
+    return true;
+  }
   if (choice.kind == BackendKind::X11) ensureConnection();
   _backend = choice.kind;
   _backendMonitor = monitors[monitorIndex];
@@ -135,6 +162,10 @@ bool NativeUIController::showControlBar(unsigned int monitorIndex) {
 
 WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   callback()->onLog(LogType::Log, "%s", "showControlBarOnWindow");
+  if (!reapAbandonedThread(kThreadEndWait)) {
+    failWithoutThread();
+    return WindowLookup::Found;
+  }
   SharedWindowPlace place;
   std::vector<MonitorInfo> screenMonitors;
   WindowLookup found = WindowLookup::NotAWindow;
@@ -159,6 +190,10 @@ WindowLookup NativeUIController::showControlBarOnWindow(unsigned long window) {
   }
   if (found != WindowLookup::Found) return found;
   if (keepsRunningThread(window == _sharedId)) return WindowLookup::Found;
+  if (_abandoned) {
+    failWithoutThread();
+    return WindowLookup::Found;
+  }
   ensureConnection();
   _backend = BackendKind::X11;  // a window is an X11 notion, whoever draws monitors
   _monitorIndex = -1;
@@ -215,11 +250,18 @@ void NativeUIController::startUIThread() {
   _threadEnded.store(false);
   _endingByItself.store(false);
   ++_showing;
+  {
+    const std::lock_guard<std::mutex> lock(_gate.mutex);
+    _gate.open = true;
+    _gate.shown = _gate.hidden = _gate.ended = false;
+  }
   reportEvent(ShowingEvent::Kind::Started);
   _thread = std::make_unique<std::thread>([this] {
+    tUiThreadOf = this;
     pthread_setname_np(pthread_self(), "nativeui");
     blockSigpipeOnThisThread();
     _failure.clear();
+    _placementWarned = false;
     _shownInShowing = false;
     _teardownReason = HiddenReason::Hide;
     _barDragged = false;
@@ -232,11 +274,7 @@ void NativeUIController::startUIThread() {
       callback()->onShowingEvent(failed);
     }
     _visible.store(false);
-    // Before the report: a caller that shows again on hearing Ended must find the thread ended,
-    // not running (its join still waits for this report to return).
-    _threadEnded.store(true);
-    reportEvent(ShowingEvent::Kind::Ended);
-    if (_uiTurn.owns_lock()) _uiTurn.unlock();
+    endUIThread();
   });
 }
 
@@ -248,7 +286,24 @@ bool NativeUIController::buildAndRun() {
   return createWindows();
 }
 
-void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reason) {
+// The UI thread's last acts.
+void NativeUIController::endUIThread() {
+  // Before the report: a caller that shows again on hearing Ended must find the thread ended,
+  // not running (its join still waits for this report to return).
+  {
+    const std::lock_guard<std::mutex> lock(_endMutex);
+    _threadEnded.store(true);
+  }
+  _endCv.notify_all();
+  reportEvent(ShowingEvent::Kind::Ended);
+  if (_uiTurn.owns_lock()) _uiTurn.unlock();
+}
+
+ReportPass NativeUIController::callback() const {
+  return ReportPass(tUiThreadOf == this ? &_gate : nullptr, _callback.load());
+}
+
+ShowingEvent NativeUIController::makeEvent(ShowingEvent::Kind kind, HiddenReason reason) const {
   ShowingEvent event;
   event.kind = kind;
   event.showing = _showing;
@@ -258,12 +313,21 @@ void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reaso
   event.width = _frameRect.width;
   event.height = _frameRect.height;
   event.backend = backendName(_backend);
-  callback()->onShowingEvent(event);
+  return event;
 }
 
+void NativeUIController::reportEvent(ShowingEvent::Kind kind, HiddenReason reason) {
+  ReportPass pass = callback();
+  pass.note(kind);
+  pass->onShowingEvent(makeEvent(kind, reason));
+}
+
+// Both reports in one pass, so that an owner giving up on the thread finds both made or neither.
 void NativeUIController::reportHidden(HiddenReason reason) {
-  callback()->onWindowHidden();
-  reportEvent(ShowingEvent::Kind::Hidden, reason);
+  ReportPass pass = callback();
+  pass.note(ShowingEvent::Kind::Hidden);
+  pass->onWindowHidden();
+  pass->onShowingEvent(makeEvent(ShowingEvent::Kind::Hidden, reason));
 }
 
 void NativeUIController::joinUIThread() {
@@ -271,6 +335,85 @@ void NativeUIController::joinUIThread() {
   closeExitPipe();
   _threadEnded.store(false);
 }
+
+bool NativeUIController::waitForThreadEnd(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(_endMutex);
+  return _endCv.wait_for(lock, wait, [this] { return _threadEnded.load(); });
+}
+
+// Owner thread, the UI thread still running after kThreadEndWait. Nothing of the controller is
+// freed or reset under it: it keeps its connection, its windows, its exit pipe and the X turn it
+// may hold, and ends by itself once the server answers (its exit request stays set). What it owes
+// the host is reported here, so that a host that waits for the bar to go (or for the showing's
+// hold on its event loop to be given up) is not left waiting.
+void NativeUIController::abandonUIThread() {
+  bool shown = false;
+  bool hidden = false;
+  bool ended = false;
+  {
+    const std::lock_guard<std::mutex> lock(_gate.mutex);  // waits for one report at most
+    ended = _gate.ended;
+    _gate.open = ended;
+    shown = _gate.shown;
+    hidden = _gate.hidden;
+  }
+  if (ended) {
+    // Its last report is made: only the return from it is left.
+    joinUIThread();
+    return;
+  }
+  _abandoned = true;
+  _visible.store(false);
+  callback()->onLog(LogType::Warn,
+                    "hideControlBar: the UI thread did not end within %lld ms (the X server does "
+                    "not answer it); it is left to end on its own",
+                    static_cast<long long>(kThreadEndWait.count()));
+  ShowingEvent event;
+  event.showing = _showing;
+  if (shown && !hidden) {
+    callback()->onWindowHidden();
+    event.kind = ShowingEvent::Kind::Hidden;
+    callback()->onShowingEvent(event);
+  }
+  event.kind = ShowingEvent::Kind::Ended;
+  callback()->onShowingEvent(event);
+}
+
+// Owner thread. True when no thread left running by a hide remains (it ended, within `wait`,
+// and has been joined).
+bool NativeUIController::reapAbandonedThread(std::chrono::milliseconds wait) {
+  if (!_abandoned) return true;
+  if (!waitForThreadEnd(wait)) return false;
+  joinUIThread();
+  _abandoned = false;
+  _exitRequested.store(false);
+  _monitorIndex = -1;  // read by that thread until now
+  _sharedId = 0;
+  return true;
+}
+
+// A show while a thread left running still uses the connection: a second thread on it is out of
+// the question. Reported as a showing that failed, in the order a host knows.
+void NativeUIController::failWithoutThread() {
+  ++_showing;
+  ShowingEvent event;
+  event.showing = _showing;
+  event.kind = ShowingEvent::Kind::Started;
+  callback()->onShowingEvent(event);
+  char line[160];
+  snprintf(line, sizeof(line),
+           "The previous showing has not ended within %lld ms (the X server does not answer "
+           "it): nothing is shown until it has",
+           static_cast<long long>(kThreadEndWait.count()));
+  callback()->onLog(LogType::Error, "%s", line);
+  event.kind = ShowingEvent::Kind::Failed;
+  event.line = line;
+  callback()->onShowingEvent(event);
+  event.kind = ShowingEvent::Kind::Ended;
+  callback()->onShowingEvent(event);
+}
+
+bool NativeUIController::uiThreadAbandoned() const { return _abandoned; }
 
 void NativeUIController::closeExitPipe() {
   for (int& end : _exitPipe) {
@@ -281,8 +424,14 @@ void NativeUIController::closeExitPipe() {
 
 bool NativeUIController::hideControlBar() {
   callback()->onLog(LogType::Log, "%s", "hideControlBar");
-  _exitRequested.store(true);
-  if (_thread && _thread->joinable()) {
+  if (_abandoned) {
+    reapAbandonedThread(std::chrono::milliseconds(0));  // its showing is over for the host
+  } else {
+    _exitRequested.store(true);
+  }
+  if (_abandoned) {
+    // Nothing more to ask of it.
+  } else if (_thread && _thread->joinable()) {
     if (_thread->get_id() != std::this_thread::get_id()) {
       if (_exitPipe[1] != -1) {
         ssize_t written;
@@ -295,15 +444,22 @@ bool NativeUIController::hideControlBar() {
                             "hideControlBar");
         }
       }
-      joinUIThread();
-      _exitRequested.store(false);
+      if (waitForThreadEnd(kThreadEndWait)) {
+        joinUIThread();
+        _exitRequested.store(false);
+      } else {
+        abandonUIThread();  // its exit request stays: it tears down once the server answers
+        if (!_abandoned) _exitRequested.store(false);
+      }
     }
     // On the UI thread itself the request stays set; its loop acts on it at the next check.
   } else {
     _exitRequested.store(false);
   }
-  _monitorIndex = -1;
-  _sharedId = 0;
+  if (!_abandoned) {  // else that thread still reads them; reset when it is joined
+    _monitorIndex = -1;
+    _sharedId = 0;
+  }
   callback()->onLog(LogType::Log, "%s: Completed", "hideControlBar");
   return true;
 }

@@ -4,7 +4,11 @@
 // calls every public operation. showControlBar starts a UI thread that builds the border window
 // and the control bar on the controller's own X connection and runs the event loop; only that
 // thread touches the connection while it runs. hideControlBar sets _exitRequested, writes one
-// byte into the exit pipe and joins the thread.
+// byte into the exit pipe and joins the thread once it has ended, waiting about a second at
+// most: a thread that the server keeps from ending (a grab, a server that does not answer) is
+// left running with everything it uses, its reports shut off behind a gate (ShowingGate.h), and
+// joined by a later show or hide once it has ended. The owner never takes the X turn while such
+// a thread may hold it, and the controller is never destroyed under it (the add-on leaks it).
 //
 // The exit pipe lives entirely on the owner thread: it is created before the UI thread starts
 // and closed only after the join, so the byte can never go to a descriptor that was closed and
@@ -30,6 +34,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -46,6 +52,7 @@
 #include "NativeUIControllerCallback.h"
 #include "RaisePolicy.h"
 #include "SharedWindow.h"
+#include "ShowingGate.h"
 #include "TextLayout.h"
 #include "X11Utils.h"
 #include "XConnection.h"
@@ -93,8 +100,20 @@ class NativeUIController {
   // UI thread for that window was started or already runs; anything else: nothing was started
   // and the showing in place, if any, is left as it is.
   WindowLookup showControlBarOnWindow(unsigned long window);
-  // Always true. On any thread but the UI thread it returns after the UI thread has ended.
+  // Always true. On any thread but the UI thread it returns once the UI thread has ended, or
+  // after about a second (kThreadEndWait) when it has not: a thread inside an X call that does
+  // not return (another client grabbed the server) or waiting for events that do not come is
+  // then left to end on its own. The owner reports for it what the host still waits for
+  // (hidden if it was shown, then ended) and drops whatever it reports later, so that nothing it
+  // does reaches a later showing. Until it has ended, a show waits for it as long again and then
+  // reports a showing that failed (started, failed, ended) without starting a thread.
   bool hideControlBar();
+  // Whether a UI thread left running by hideControlBar still uses the controller. While it does
+  // the controller must not be destroyed (its destructor would free what the thread uses): a
+  // process at its end leaks it instead.
+  bool uiThreadAbandoned() const;
+  // How long hide, a show and the destructor wait for a UI thread to end.
+  static constexpr std::chrono::milliseconds kThreadEndWait{1000};
   bool isVisible() const;
   // The scale of the indicator built by the next showings: 0 (or a NaN) for the desktop's,
   // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
@@ -102,8 +121,11 @@ class NativeUIController {
   void setScaleOverride(double scale);
 
  private:
-  NativeUIControllerCallback* callback() const { return _callback.load(); }
+  // Where reports go: on the UI thread through its showing's gate (ShowingGate.h), elsewhere
+  // straight to the callback.
+  ReportPass callback() const;
   // A ShowingEvent of the current showing.
+  ShowingEvent makeEvent(ShowingEvent::Kind kind, HiddenReason reason = HiddenReason::Hide) const;
   void reportEvent(ShowingEvent::Kind kind, HiddenReason reason = HiddenReason::Hide);
   // An error line that ends the build; the first one of a showing is what its Failed event
   // carries.
@@ -130,6 +152,11 @@ class NativeUIController {
   bool runBackend(IndicatorBackend& backend);
   IndicatorBackend& waylandBackend();
   void joinUIThread();
+  void endUIThread();
+  bool waitForThreadEnd(std::chrono::milliseconds wait);
+  void abandonUIThread();
+  bool reapAbandonedThread(std::chrono::milliseconds wait);
+  void failWithoutThread();
   void closeExitPipe();
 
   // The UI thread: building (ControlBarBuild.cpp).
@@ -137,7 +164,16 @@ class NativeUIController {
   bool initControlBar();
   bool initFont();
   void readDesktop();
-  bool readWorkArea();
+  void readWorkArea();
+  void placeBelowWorkArea();
+  bool workAreaFits(const RootWorkArea& a);
+  int32_t strutRowsThatFit();
+  template <typename... Args>
+  void warnOncePerShowing(const char* format, Args... args) {
+    if (_placementWarned) return;
+    _placementWarned = true;
+    callback()->onLog(LogType::Warn, format, args...);
+  }
   void readScale();
   void scaleRows();
   bool matchArgbVisual(XVisualInfo& visualInfo);
@@ -242,6 +278,9 @@ class NativeUIController {
   // before the UI thread starts.
   unsigned long _crtc = 0;
   int _monitorScreen = 0;
+  // The resource database given to _display when the server's was too large to parse
+  // (ResourceScan.h); freed after the connection closes, so declared before it.
+  XrmDatabasePtr _connectionResources;
   DisplayPtr _display;
   // Whether _display's server is XWayland (isXWayland); read with every new connection, on the
   // owner thread, before any UI thread uses it.
@@ -250,16 +289,20 @@ class NativeUIController {
   std::atomic<bool> _exitRequested{false};
   std::atomic<NativeUIControllerCallback*> _callback;
   std::atomic<bool> _visible{false};
-  // barY places the bar its y below the monitor's top edge.
-  XRectangle _workArea{};
+  // barY places the bar this many rows below the monitor's top edge: the work area's top, the
+  // docks' struts, or 0, whichever first leaves the bar on its monitor (placeBelowWorkArea).
+  int32_t _workAreaTop = 0;
+  // UI thread: whether this showing has warned already of a work area or strut it ignored.
+  bool _placementWarned = false;
   // What a build read of the root's work area and of the desktop's dpi, kept for the next builds
   // until the layout's connection reports a change to either, or a new connection is opened:
   // the owner thread counts those, each UI thread compares the count with the one it read at.
-  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept.
+  // A work area that the root does not hold (_desktopHasWorkArea false) is not kept; one that it
+  // holds is kept as written and checked against the monitor of each showing.
   std::atomic<uint64_t> _desktopChanges{1};
   uint64_t _desktopReadAt = 0;
   bool _desktopHasWorkArea = false;
-  XRectangle _desktopWorkArea{};
+  RootWorkArea _desktopWorkArea;
   double _desktopDpi = 0;
   Window _controlBarWindow = 0;
   XftFont* _font = nullptr;
@@ -277,7 +320,15 @@ class NativeUIController {
   int32_t _frameWidth = kFrameWidth;  // of the border window's frame, in pixels
   // Set by the UI thread as its very last act, so that the owner can tell a thread that ended by
   // itself (a failed build, the border window destroyed by someone else) from one that runs.
+  // Set under _endMutex, and _endCv told, so that the owner can wait for it with a deadline.
   std::atomic<bool> _threadEnded{false};
+  std::mutex _endMutex;
+  std::condition_variable _endCv;
+  // Owner thread: the UI thread in _thread was left running by hideControlBar; it is joined once
+  // it has ended, and the exit pipe, which it still reads, is closed only then.
+  bool _abandoned = false;
+  // The current showing's reports from its UI thread (ShowingGate.h).
+  mutable ShowingGate _gate;
   // Set by the UI thread before it reports that it ends by itself, so that a show made in
   // answer to that report starts afresh instead of finding a thread that has not quite ended.
   std::atomic<bool> _endingByItself{false};
@@ -292,7 +343,7 @@ class NativeUIController {
   bool _barDestroyed = false;
   // The number of the current or last showing; written by the owner thread before the UI thread
   // starts, read by that thread.
-  uint64_t _showing = 0;
+  std::atomic<uint64_t> _showing{0};
   // UI thread: whether this showing reached its MapNotify, why its teardown was started, and the
   // first error line that ended its build.
   bool _shownInShowing = false;

@@ -52,6 +52,11 @@ int64_t overlap(const MonitorInfo& a, const MonitorInfo& b) {
   return width > 0 && height > 0 ? width * height : 0;
 }
 
+// X geometry: 16-bit positions and sizes; and the box a frame too large for it is cut to.
+constexpr int64_t kMost = 32767;
+constexpr int64_t kLow = -64;
+constexpr int64_t kHigh = kLow + kMost;
+
 }  // namespace
 
 WindowLookup locateSharedWindow(Display* display, Window root, Window id,
@@ -96,9 +101,28 @@ bool readOuterRect(Display* display, Window topLevel, MonitorInfo& outer) {
   if (!XGetGeometry(display, topLevel, &root, &x, &y, &width, &height, &border, &depth)) {
     return false;
   }
-  outer = MonitorInfo{x, y, static_cast<int32_t>(width + 2 * border),
-                      static_cast<int32_t>(height + 2 * border), 0};
+  outer = fitFrameRect(x, y, width + 2 * int64_t{border}, height + 2 * int64_t{border});
   return true;
+}
+
+MonitorInfo fitFrameRect(int64_t x, int64_t y, int64_t width, int64_t height) {
+  const auto fits = [](int64_t start, int64_t length) {
+    return start >= -kMost - 1 && length <= kMost && start + length <= kMost;
+  };
+  if (fits(x, width) && fits(y, height)) {
+    return MonitorInfo{static_cast<int32_t>(x), static_cast<int32_t>(y),
+                       static_cast<int32_t>(width), static_cast<int32_t>(height), 0};
+  }
+  const auto cut = [](int64_t start, int64_t length, int64_t& from) {
+    from = std::clamp(start, kLow, kHigh - 1);
+    return std::max<int64_t>(1, std::min(start + length, kHigh) - from);
+  };
+  int64_t left = 0;
+  int64_t top = 0;
+  const int64_t w = cut(x, width, left);
+  const int64_t h = cut(y, height, top);
+  return MonitorInfo{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(w),
+                     static_cast<int32_t>(h), 0};
 }
 
 bool isViewable(Display* display, Window window) {

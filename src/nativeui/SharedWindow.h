@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "MonitorList.h"
@@ -35,8 +36,13 @@ WindowLookup locateSharedWindow(Display* display, Window root, Window id, Shared
 // The client's ancestor that is a child of `root`, the client itself when the root is its
 // parent; 0 when the client is gone or not below `root`.
 Window topLevelOf(Display* display, Window root, Window client);
-// false when the window is gone.
+// false when the window is gone. The rectangle is fitted as fitFrameRect does.
 bool readOuterRect(Display* display, Window topLevel, MonitorInfo& outer);
+// A window's outer rectangle as a frame window of ours can take it: X geometry is 16 bits, and a
+// window may be up to 65535 pixels wide plus its borders. One whose size or far edge does not fit
+// 32767 is cut to [-64, 32703] on both axes (screens lie within it), at least one pixel on each;
+// others stay exactly as they are.
+MonitorInfo fitFrameRect(int64_t x, int64_t y, int64_t width, int64_t height);
 bool isViewable(Display* display, Window window);
 // The monitor that holds the rectangle's centre; else the one it overlaps most; else the first.
 // `monitors` must not be empty.

@@ -48,9 +48,9 @@ void NativeUIController::onSharedWindowEvent(const XEvent& event, LoopState& sta
       // The top-level's parent is the root: its position is the screen's. A client inside a
       // frame reports positions inside that frame.
       if (configure.window != _shared.topLevel) return;
-      const int edge = 2 * configure.border_width;
+      const int64_t edge = 2 * int64_t{configure.border_width};
       state.windowRect =
-          MonitorInfo{configure.x, configure.y, configure.width + edge, configure.height + edge, 0};
+          fitFrameRect(configure.x, configure.y, configure.width + edge, configure.height + edge);
       state.windowMoved = true;
       return;
     }

@@ -134,16 +134,13 @@ XPtr<unsigned char> readProperty(Display* display, Window window, Atom property,
   return data;
 }
 
-bool getWorkArea(Display* display, Window root, XRectangle& area) {
+bool getWorkArea(Display* display, Window root, RootWorkArea& area) {
   unsigned long count = 0;
   const XPtr<unsigned char> data =
       readProperty(display, root, intern(display, "_NET_WORKAREA"), XA_CARDINAL, 32, 4, count);
   if (!data || count < 4) return false;
   const long* values = reinterpret_cast<const long*>(data.get());
-  area.x = static_cast<short>(values[0]);
-  area.y = static_cast<short>(values[1]);
-  area.width = static_cast<unsigned short>(values[2]);
-  area.height = static_cast<unsigned short>(values[3]);
+  area = RootWorkArea{values[0], values[1], values[2], values[3]};
   return true;
 }
 

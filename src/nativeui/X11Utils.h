@@ -36,9 +36,17 @@ void setWindowFixedSize(Display* display, Window window, int width, int height);
 // or the window gone). Xlib terminates the data, whatever the property holds.
 XPtr<unsigned char> readProperty(Display* display, Window window, Atom property, Atom type,
                                  int format, long length, unsigned long& items);
+// The first rectangle of _NET_WORKAREA as another client wrote it: x, y, width, height, in longs
+// as Xlib returns them, unchecked (the caller decides what fits).
+struct RootWorkArea {
+  long x = 0;
+  long y = 0;
+  long width = 0;
+  long height = 0;
+};
 // Leaves `area` unchanged and returns false when _NET_WORKAREA is missing, of another type or
 // shorter than 4.
-bool getWorkArea(Display* display, Window root, XRectangle& area);
+bool getWorkArea(Display* display, Window root, RootWorkArea& area);
 // The rows at the top of `monitor` that the docks reserve for themselves, for a root without
 // _NET_WORKAREA: the deepest top strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of a viewable
 // top-level, or of a window that the window manager framed, that spans some of the monitor's

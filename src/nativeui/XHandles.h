@@ -5,6 +5,7 @@
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/Xft/Xft.h>
 #include <X11/Xlib.h>
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -14,6 +15,12 @@
 #include <utility>
 
 namespace NativeUI {
+
+// A resource database; a connection's own (XrmSetDatabase) must outlive the connection.
+struct XrmDatabaseDestroyer {
+  void operator()(XrmDatabase database) const { XrmDestroyDatabase(database); }
+};
+using XrmDatabasePtr = std::unique_ptr<_XrmHashBucketRec, XrmDatabaseDestroyer>;
 
 struct DisplayCloser {
   void operator()(Display* display) const { XCloseDisplay(display); }

@@ -121,3 +121,21 @@ test('the packed tarball installs into a fresh project without a compiler, build
   assert.equal(result.shown, true);
   assert.equal(result.hidden, true);
 });
+
+// node-gyp-build alone takes the first .node file of build/Release, and the test-only add-on
+// sorts before the shipped one: a clone whose tests were built loaded the test add-on.
+test('a clone whose tests were built loads the shipped add-on, by the package and by its install step', async (t) => {
+  const release = path.join(root, 'build', 'Release');
+  if (!fs.existsSync(path.join(release, 'dispatcherTest.node'))) {
+    t.skip('the test add-on is not built here');
+    return;
+  }
+  const loaded = await run(process.execPath, ['-e', `
+    const { addonFile } = require(${JSON.stringify(path.join(root, 'lib', 'addon-file.js'))});
+    const binding = require(${JSON.stringify(path.join(root, 'lib', 'binding.js'))});
+    console.log(JSON.stringify({ file: addonFile(${JSON.stringify(root)}), exports: Object.keys(binding) }));
+  `], {});
+  assert.equal(loaded.code, 0, loaded.stderr);
+  assert.deepEqual(JSON.parse(loaded.stdout.trim().split('\n').at(-1)),
+    { file: path.join(release, 'nativeUIWrapper.node'), exports: ['NativeUIWrapper'] });
+});

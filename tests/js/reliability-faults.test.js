@@ -458,3 +458,75 @@ test('a shared window killed during the build, a storm of 1,000 moves, a hide in
   assert.equal(r.left, 0);
   assert.deepEqual(r.errors, []);
 });
+
+// Another client grabs the server while the bar is shown: the teardown's DestroyNotify cannot
+// come until the grab ends. hide() still returns, the host hears hidden, and the process ends by
+// itself under the grab; once it ends, nothing of ours is left on the server.
+test('another client grabs the server: hide() returns within a bound and the process exits by itself', async () => {
+  const grabMs = 8000;
+  const { code, stderr, reports } = await scenario(`
+    const { spawn } = require('node:child_process');
+    ui.showControlBar(0);
+    until(() => count('shown') === 1).then(() => {
+      const grabber = spawn(process.env.XPROBE, ['grab', '${grabMs}'], { stdio: ['ignore', 'pipe', 'ignore'] });
+      grabber.stdout.once('data', () => {
+        grabber.unref();
+        grabber.stdout.destroy();
+        const grabbedAt = Date.now();
+        ui.hideControlBar();
+        const elapsed = Date.now() - grabbedAt;
+        const visible = ui.Visible;
+        setTimeout(() => report({ grabbedAt, elapsed, visible, events, warnings: logs.filter((l) => l.startsWith('warn ')) }), 50);
+      });
+    });
+  `);
+  const endedAt = Date.now();
+  assert.equal(code, 0, stderr);
+  const [r] = reports;
+  assert.ok(r.elapsed < 3000, `hide() took ${r.elapsed} ms`);
+  assert.ok(endedAt - r.grabbedAt < grabMs - 1000, 'the process waited for the grab to end');
+  assert.equal(r.visible, false);
+  assert.deepEqual(r.events, ['shown', 'hidden']);
+  assert.match(r.warnings.join('\n'), /the UI thread did not end within 1000 ms/);
+  // A client that connects during the grab fails in Xlib's setup: the probe waits for its end.
+  await new Promise((resolve) => setTimeout(resolve, r.grabbedAt + grabMs + 500 - Date.now()));
+  assert.equal(await windowsLeft(server.display), 0, 'windows left on the server after the grab');
+});
+
+// Four megabytes of lines without a colon, then the dpi: Xlib's parser would take many seconds
+// over them, with the UI thread in it and the host's hide waiting.
+test('a 4 MB resource database: the host\'s event loop keeps running and the dpi is found', async () => {
+  // Distinct names: Xlib makes a quark of each.
+  const text = Array.from({ length: 40 * 1024 }, (_, i) => `line${i}${'x'.repeat(90)}\n`).join('') + 'Xft.dpi: 192\n';
+  await new Promise((resolve, reject) => {
+    const setter = require('node:child_process').execFile(xprobePath, ['resource-text'],
+      { env: { ...process.env, DISPLAY: server.display } }, (error) => (error ? reject(error) : resolve()));
+    setter.stdin.end(text);
+  });
+  try {
+    const { code, stderr, reports } = await scenario(`
+      const { ScreenShareIndicator } = require(process.env.LIB);
+      const indicator = new ScreenShareIndicator();
+      const texts = [];
+      indicator.on('log', (level, text) => texts.push(text));
+      let late = 0;
+      let last = Date.now();
+      const tick = setInterval(() => { late = Math.max(late, Date.now() - last - 20); last = Date.now(); }, 20);
+      indicator.show(0, { timeout: 1000 }).then(() => 'shown', (error) => error.code).then((outcome) => {
+        indicator.hide();
+        setTimeout(() => {
+          clearInterval(tick);
+          report({ outcome, late, scale: texts.filter((l) => l.startsWith('Control bar scale')) });
+          indicator.close();
+        }, 100);
+      });
+    `, { env: { LIB: require('node:path').join(__dirname, '..', '..', 'lib', 'index.js') } });
+    assert.equal(code, 0, stderr);
+    const [r] = reports;
+    assert.ok(r.late < 2500, `the host's timer came ${r.late} ms late`);
+    assert.deepEqual(r.scale, ['Control bar scale: 2.00']);
+    assert.equal(r.outcome, 'shown');
+  } finally {
+    await xrun(server.display, 'xprop', ['-root', '-remove', 'RESOURCE_MANAGER']);
+  }
+});

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 // Xlib after gtest: Xlib's macros (None, Bool) break gtest's templates.
 #include <X11/Xlib.h>
+#include <X11/Xresource.h>
 
 #include <cmath>
 #include <memory>
 #include <string>
 
 #include "DisplayScale.h"
+#include "ResourceScan.h"
 #include "XHandles.h"
 #include "support/XServer.h"
 
@@ -47,6 +49,43 @@ TEST(DisplayScale, DesktopDpiIsReadFromTheServerAsItIsNowAndClampedIntoAScale) {
   ASSERT_TRUE(late);
   EXPECT_EQ(NativeUI::connectionDpi(late.get()), 192);
   EXPECT_EQ(NativeUI::connectionDpi(early.get()), 0);
+}
+
+// Xlib's own answer, from a database built of the whole text: what the one-pass scan must match.
+double xrmDpi(const char* text) {
+  XrmInitialize();
+  XrmDatabase database = XrmGetStringDatabase(text);
+  char* type = nullptr;
+  XrmValue value{};
+  const bool found = XrmGetResource(database, "Xft.dpi", "Program.Name", &type, &value);
+  const double dpi = found && value.addr ? NativeUI::dpiFromValue(value.addr) : 0;
+  XrmDestroyDatabase(database);
+  return dpi;
+}
+
+TEST(DisplayScale, DpiIsTheEntryThatXlibWouldPickFromTheText) {
+  struct Case {
+    const char* resources;
+    double dpi;
+  };
+  for (const Case& c :
+       {Case{"Xft.dpi: 96\nXft.dpi: 192", 192}, Case{"Xft.dpi: 192\n*dpi: 96", 192},
+        Case{"Xft*dpi: 144\n*dpi: 96", 144}, Case{"*.dpi: 144", 144},
+        Case{"?.dpi: 120\n*dpi: 96", 120}, Case{"Program.dpi: 144\n?.dpi: 120", 144},
+        Case{"Xft.Name: 144\nProgram.dpi: 120", 144}, Case{"Xft*Name: 144\n*dpi: 192", 144},
+        Case{"Xft.dpi: 192\n*Xft.dpi: 144", 192}, Case{"! Xft.dpi: 192", 0},
+        Case{" \t Xft.dpi :\t 192", 192}, Case{"Xft.dpi.x: 192\nxft.dpi: 144", 0},
+        Case{"Xcursor.dpi: 192\nXft.?: 144", 0}, Case{"no colon\nXft.dpi: 192", 192},
+        Case{"Other.value: 1\\\nXft.dpi: 300", 0}, Case{"Xft.dpi: 1\\\n92", 192},
+        Case{"Xft.dpi: \\061\\071\\062", 192}, Case{"Xft.dpi: 144\nXft.dpi:", 0}}) {
+    EXPECT_EQ(NativeUI::dpiFromResources(c.resources), c.dpi) << c.resources;
+    EXPECT_EQ(xrmDpi(c.resources), c.dpi) << "Xlib: " << c.resources;
+    // What the connection of a huge database gets instead of it answers as the whole text.
+    EXPECT_EQ(xrmDpi(NativeUI::libraryResourceLines(c.resources).c_str()), c.dpi) << c.resources;
+  }
+  EXPECT_EQ(NativeUI::libraryResourceLines(
+                "no colon\nXTerm*bg: red\n*dpi: 96\n! c\nXcursor.theme: a\\\n b\nfg: 1\n"),
+            "*dpi: 96\nXcursor.theme: a\\\n b\n");
 }
 
 TEST(DisplayScale, OverrideWinsAndFontDpiIsSetOnlyWhereXftWouldDrawAtAnotherScale) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -77,6 +78,40 @@ TEST_F(ConnectionLoss, KilledConnectionEndsTheShowingAndTheNextShowReconnects) {
   EXPECT_TRUE(controller->isVisible());
   ASSERT_TRUE(controller->hideControlBar());
   EXPECT_EQ(callback.count("hidden"), 2);
+}
+
+// Another client grabs the server while the bar is shown: the teardown's DestroyNotify cannot
+// come. The hide returns after about a second with hidden and ended reported for the thread, a
+// show meanwhile fails in as long without a second thread, and once the grab ends the thread
+// ends by itself, says nothing more, and the next show works.
+TEST_F(ConnectionLoss, AServerGrabBoundsHideAndShowAndTheLeftThreadEndsAfterIt) {
+  using Kind = NativeUI::ShowingEvent::Kind;
+  const auto kinds = [&] {
+    std::vector<Kind> found;
+    for (const auto& e : callback.events()) found.push_back(e.kind);
+    return found;
+  };
+  Probe grabber(server->display());
+  XGrabServer(grabber.display());
+  XSync(grabber.display(), False);
+  for (int call = 0; call < 2; ++call) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(call == 0 ? controller->hideControlBar() : controller->showControlBar(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << call;
+  }
+  EXPECT_FALSE(controller->isVisible());
+  EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::Started, Kind::Shown, Kind::Hidden, Kind::Ended,
+                                        Kind::Started, Kind::Failed, Kind::Ended}));
+  EXPECT_EQ(callback.events()[6].showing, 2u);
+  EXPECT_EQ(callback.count("hidden"), 1);
+  XUngrabServer(grabber.display());
+  XSync(grabber.display(), False);
+  ASSERT_TRUE(controller->showControlBar(0));
+  ASSERT_TRUE(callback.waitFor("shown", 2));
+  ASSERT_TRUE(controller->hideControlBar());
+  const auto events = callback.events();
+  ASSERT_EQ(events.size(), 11u);  // the third showing's four, nothing more of the first
+  for (size_t i = 7; i < events.size(); ++i) EXPECT_EQ(events[i].showing, 3u) << i;
 }
 
 // The second server then goes away while nothing is shown: its dead connection is only found by

@@ -26,11 +26,13 @@
 #include "support/RecordingCallback.h"
 #include "support/XServer.h"
 
+using NativeUI::LogType;
 using NativeUI::NativeUIController;
 using NativeUI::WindowOrder;
 using testing_x::Geometry;
 using testing_x::Probe;
 using testing_x::RecordingCallback;
+using testing_x::Report;
 using testing_x::ScopedDisplay;
 using testing_x::waitUntil;
 using testing_x::XServer;
@@ -573,6 +575,46 @@ TEST_F(UiThread, HiDpiDesktopGetsTheIndicatorEnlargedAndAnOverrideOfOneUndoesIt)
                   " -f _NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL 0,0," + strut + ",0,0");
     }
   }
+
+  // Work areas that would put the 38-row bar off its 1024-row monitor are ignored, with one
+  // warning in the showing: the struts' 40 rows hold instead; then struts too deep, the top.
+  const auto warnings = [&](size_t from) {
+    std::vector<std::string> found;
+    const std::vector<Report> reports = callback.reports();
+    for (size_t i = from; i < reports.size(); ++i) {
+      const bool ignoring = reports[i].text.rfind("Ignoring ", 0) == 0;
+      if (reports[i].type == LogType::Warn && ignoring) found.push_back(reports[i].text);
+    }
+    return found;
+  };
+  int showing = 5;
+  for (const auto& [area, y] :
+       std::vector<std::pair<std::string, int>>{{"0,986,3200,38", 986},
+                                                {"0,-50,3200,1053", 40},
+                                                {"0,1023,3200,1", 40},
+                                                {"2147483647,2147483647,2147483647,2147483647", 40},
+                                                {"0,27,3200,0", 40},
+                                                {"0,5000,3200,1053", 40},
+                                                {"", 0}}) {
+    if (area.empty()) {
+      server->run("xprop -root -remove _NET_WORKAREA");
+      server->run("xprop -id " + std::to_string(cover(Geometry{0, 0, 9, 9})) +
+                  " -f _NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL " +
+                  "0,0,1000,0,0,0,0,0,1920,2000,0,0");
+    } else {
+      server->run("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA " + area);
+    }
+    ASSERT_TRUE(controller->hideControlBar());
+    const size_t from = callback.reports().size();
+    showAndWait(1, showing++);
+    EXPECT_EQ(geometryOf(bar).y, y) << area;
+    EXPECT_EQ(warnings(from).size(), y == 986 ? 0u : 1u) << area;
+  }
+  EXPECT_EQ(warnings(0).at(4),
+            "Ignoring _NET_WORKAREA 0,5000,3200,1053: its top is not on the monitor");
+  EXPECT_EQ(warnings(0).at(5),
+            "Ignoring the docks' top struts (_NET_WM_STRUT_PARTIAL, "
+            "_NET_WM_STRUT) of 1000 rows: the bar does not fit below them");
 }
 
 // Where an image differs clearly from its background: the ink's box, and the number of ink
@@ -767,6 +809,11 @@ TEST_F(UiThread, AWindowShowingFollowsItsWindowUntilItIsDestroyed) {
   ASSERT_TRUE(callback.waitForLine("Shared window changed, x:100, y:200, width:300, height:150"));
   EXPECT_EQ(geometryOf(border), (Geometry{100, 200, 300, 150}));
   EXPECT_EQ(geometryOf(bar).x, 960 - static_cast<int>(geometryOf(bar).width) / 2);
+  // Wider than 16-bit X geometry holds: the frame is cut to it rather than wrapped.
+  XMoveResizeWindow(probe->display(), shared, -100, 200, 60000, 150);
+  XSync(probe->display(), False);
+  ASSERT_TRUE(callback.waitForLine("Shared window changed, x:-64, y:200, width:32767, height:150"));
+  EXPECT_EQ(geometryOf(border), (Geometry{-64, 200, 32767, 150}));
   XDestroyWindow(probe->display(), shared);
   XSync(probe->display(), False);
   ASSERT_TRUE(callback.waitForEvent(NativeUI::ShowingEvent::Kind::Ended));

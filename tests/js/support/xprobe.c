@@ -18,9 +18,13 @@
  *                                rectangle (root coordinates), mapped where it stands: prints
  *                                "ready" once mapped, then "press X Y" (root coordinates) for
  *                                each button press it gets; ends at end of input.
+ *   xprobe grab MS               grabs the server, prints "grabbed", keeps the grab MS
+ *                                milliseconds, then lets go and exits
+ *   xprobe resource-text         sets the root's RESOURCE_MANAGER to standard input, unparsed
  *
  * IDs may be given in hex (0x...) or decimal. Exit status 0 on success, 1 on any failure.
  */
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xfixes.h>
@@ -32,7 +36,7 @@
 
 static int usage(void) {
   fprintf(stderr, "usage: xprobe resources ID | clients | expose COUNT|- ID... | cursor X Y | "
-                  "presses X Y W H\n");
+                  "presses X Y W H | grab MS | resource-text\n");
   return 1;
 }
 
@@ -178,6 +182,32 @@ static int presses(Display *display, int x, int y, int width, int height) {
   return 0;
 }
 
+static int grab(Display *display, long ms) {
+  XGrabServer(display);
+  XSync(display, False);
+  printf("grabbed\n");
+  fflush(stdout);
+  usleep((useconds_t)ms * 1000);
+  XUngrabServer(display);
+  XSync(display, False);
+  return 0;
+}
+
+static int resourceText(Display *display) {
+  size_t length = 0, size = 1 << 20;
+  char *text = malloc(size);
+  for (size_t n; text && (n = fread(text + length, 1, size - length, stdin)) > 0;) {
+    length += n;
+    if (length == size) text = realloc(text, size *= 2);
+  }
+  if (!text) return 1;
+  XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                  PropModeReplace, (unsigned char *)text, (int)length);
+  XSync(display, False);
+  free(text);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   Display *display = XOpenDisplay(NULL);
@@ -194,6 +224,10 @@ int main(int argc, char **argv) {
     status = cursor(display, atoi(argv[2]), atoi(argv[3]));
   } else if (strcmp(argv[1], "presses") == 0 && argc == 6) {
     status = presses(display, atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
+  } else if (strcmp(argv[1], "grab") == 0 && argc == 3) {
+    status = grab(display, atol(argv[2]));
+  } else if (strcmp(argv[1], "resource-text") == 0) {
+    status = resourceText(display);
   } else if (strcmp(argv[1], "expose") == 0 && argc > 3) {
     status = expose(display, argv[2], argv + 3, argc - 3);
   } else {
