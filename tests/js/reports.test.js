@@ -285,7 +285,7 @@ test('showing reports arrive as plain objects; the friendly layer hears every hi
   const [{ seen, events }] = reports;
   assert.deepEqual(seen.map(([, receiver, count]) => [receiver, count]), Array(7).fill([true, 1]));
   assert.deepEqual(seen.map(([report]) => report), [
-    { kind: 'started', showing: 1, x: 1920, y: 0, width: 1280, height: 1024 },
+    { kind: 'started', showing: 1, x: 1920, y: 0, width: 1280, height: 1024, backend: 'x11' },
     { kind: 'shown', showing: 1 },
     { kind: 'monitor-changed', showing: 1, x: 1920, y: 200, width: 1024, height: 768 },
     { kind: 'hidden', showing: 1, reason: 'destroyed' },
