@@ -168,6 +168,9 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       // 1.7 asks for buffers at scale 2 and shows them at 1.5.
       const x = 640 - Math.round(barWidth() * 0.75 / 2) + 6;
       seen.column = pixels(grim2, Array.from({ length: 44 }, (_, y) => [x, y]));
+      const changed = new Promise((resolve) => indicator.once('monitor-changed', resolve));
+      swaymsg('output', 'HEADLESS-2', 'position', '1920', '100');
+      seen.changed = await changed;
       seen.stops = stops;
       indicator.hide();
       await pointer.close();
@@ -192,6 +195,7 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
   assert.deepEqual(r.after, r.before);
   assert.deepEqual(r.second.outputs, ['HEADLESS-2']);
   assert.deepEqual([r.second.x, r.second.width], [1920, 853]);
+  assert.deepEqual(r.changed, { x: 1920, y: 100, width: 853, height: 682 });
   // round(25 x 1.5) = 38 rows, not 50 magnified: sway 1.7 shows the scale-2 buffer at 0.75, so
   // the 38th row is the bar's lower edge blended with what lies beneath.
   const rows = r.column.map((c) => c.join() === '29,184,104');
