@@ -3,8 +3,8 @@
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
 # `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, Pango's own
 # renderer to compare the bar's texts with, wmctrl to maximise a shared window, the
-# compositors of common desktops with the session bus two of them need, and sway with XWayland,
-# grim, foot and what a Wayland test client is built with.
+# compositors of common desktops with the session bus two of them need, sway with XWayland,
+# grim and foot, and weston (a compositor without the layer shell).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -12,14 +12,14 @@ packages=(
   g++ make python3 pkg-config cmake libgtest-dev
   libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
   libpango1.0-dev libfribidi-dev
-  libwayland-dev wayland-protocols libcairo2-dev
+  libwayland-dev libwayland-bin wayland-protocols libcairo2-dev
   fonts-cantarell
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
 [ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl
   mutter kwin-x11 picom dbus
-  sway xwayland grim foot libwayland-dev libwayland-bin wayland-protocols)
+  sway xwayland grim foot weston)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()
