@@ -101,7 +101,7 @@ class NativeUIController {
   // and the showing in place, if any, is left as it is.
   WindowLookup showControlBarOnWindow(unsigned long window);
   // Always true. On any thread but the UI thread it returns once the UI thread has ended, or
-  // after about a second (kThreadEndWait) when it has not: a thread inside an X call that does
+  // after about a second (kThreadEndWait) when it has not and sleeps: a thread inside an X call that does
   // not return (another client grabbed the server) or waiting for events that do not come is
   // then left to end on its own. The owner reports for it what the host still waits for
   // (hidden if it was shown, then ended) and drops whatever it reports later, so that nothing it
@@ -112,8 +112,12 @@ class NativeUIController {
   // the controller must not be destroyed (its destructor would free what the thread uses): a
   // process at its end leaks it instead.
   bool uiThreadAbandoned() const;
-  // How long hide, a show and the destructor wait for a UI thread to end.
+  // How long hide, a show and the destructor wait for a UI thread to end: kThreadEndWait for one
+  // that sleeps (on a server that does not answer), longer, up to kThreadWorkWait, for one that
+  // keeps working (at least kWorkingCpu of processor time in each kThreadEndWait).
   static constexpr std::chrono::milliseconds kThreadEndWait{1000};
+  static constexpr std::chrono::milliseconds kThreadWorkWait{5000};
+  static constexpr std::chrono::milliseconds kWorkingCpu{20};
   bool isVisible() const;
   // The scale of the indicator built by the next showings: 0 (or a NaN) for the desktop's,
   // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
