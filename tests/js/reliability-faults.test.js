@@ -512,7 +512,7 @@ test('a 4 MB resource database: the host\'s event loop keeps running and the dpi
       let late = 0;
       let last = Date.now();
       const tick = setInterval(() => { late = Math.max(late, Date.now() - last - 20); last = Date.now(); }, 20);
-      indicator.show(0, { timeout: 1000 }).then(() => 'shown', (error) => error.code).then((outcome) => {
+      indicator.show(0, { timeout: 5000 }).then(() => 'shown', (error) => error.code).then((outcome) => {
         indicator.hide();
         setTimeout(() => {
           clearInterval(tick);
