@@ -5,15 +5,16 @@
   "target_defaults": {
     "cflags_cc!": ["-fno-exceptions", "-std=gnu++17", "-std=gnu++20"],
     "cflags_cc": ["-std=c++17", "-fexceptions", "-Wall", "-Wextra", "-fvisibility=hidden",
-                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi)"],
+                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)"],
     "cflags": ["-Wall", "-Wextra", "-fvisibility=hidden"],
     "defines": ["NAPI_CPP_EXCEPTIONS", "NAPI_VERSION=8"],
     "include_dirs": [
       "<!(node -p \"require('node-addon-api').include_dir\")",
       "src/nativeui",
+      "src/accessibility",
       "src/addon"
     ],
-    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi)", "-llodepng", "-lpthread"],
+    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)", "-llodepng", "-lpthread"],
     # Never unloaded: Node closes an environment's add-ons when it goes away (a worker that loaded
     # the module alone and then ended), but the wake-up handles' close callbacks run in that
     # loop after the environment is gone, and the process-wide controller and its UI thread
@@ -32,7 +33,7 @@
   "targets": [
     {
       "target_name": "nativeUIWrapper",
-      "sources": ["<!@(find src/addon src/nativeui -name '*.cpp' | sort)"]
+      "sources": ["<!@(find src/addon src/nativeui src/accessibility -name '*.cpp' | sort)"]
     }
   ],
   "conditions": [
@@ -42,7 +43,7 @@
       "targets": [
         {
           "target_name": "dispatcherTest",
-          "sources": ["<!@(find tests/js/addon src/addon src/nativeui -name '*.cpp' ! -name addon.cpp | sort)"]
+          "sources": ["<!@(find tests/js/addon src/addon src/nativeui src/accessibility -name '*.cpp' ! -name addon.cpp | sort)"]
         }
       ]
     }]

@@ -88,6 +88,7 @@ bool NativeUIController::createWindows() {
   // each one on top of those they know as they hear of its map, and keep that order until a
   // restack makes them look again: mapped in the server's stacking order, frame below bar, the
   // bar is painted over the frame's top band from the first frame on.
+  grabShortcut();
   XMapWindow(display, _borderWindow);
   XMapWindow(display, _controlBarWindow);
   _frameShown = true;

@@ -29,6 +29,8 @@ NativeUIController::makeEventHandlers() {
   handlers[MapNotify] = &NativeUIController::onMapNotify;
   handlers[ReparentNotify] = &NativeUIController::onReparentNotify;
   handlers[VisibilityNotify] = &NativeUIController::onVisibilityNotify;
+  handlers[KeyPress] = &NativeUIController::onKeyPress;
+  handlers[FocusOut] = &NativeUIController::onFocusOut;
   return handlers;
 }
 
@@ -65,9 +67,12 @@ bool NativeUIController::runNativeUIControllerThread() {
     followMonitor(state);
     followWindow(state);
     keepOnTop(state);
+    updateAccessible();
   }
 
+  stopAccessible();
   if (!_connectionLost.load()) {
+    releaseShortcut();
     unwatchMonitor();
     unwatchStacking();
     unwatchSharedWindow();
@@ -206,7 +211,7 @@ void NativeUIController::onButtonPress(const XEvent& event, LoopState& state) {
   const Window window = event.xbutton.window;
   if (window == 0) return;
   if (window == childWindow(WindowOrder::StopSharingText)) {
-    callback()->onStopScreenShareClicked();
+    reportStop(StopSource::Pointer);
     return;
   }
   if (window == childWindow(WindowOrder::LeftDragHandle) ||
@@ -267,6 +272,7 @@ void NativeUIController::onExpose(const XEvent& event, LoopState&) {
   if (child != _childWindows.end() && child->second &&
       child->second->window() == event.xexpose.window) {
     child->second->draw();
+    drawFocusRing(event.xexpose.window);
   }
 }
 
@@ -306,6 +312,7 @@ void NativeUIController::reportShown(LoopState& state) {
   _shownInShowing = true;
   callback()->onWindowShown();
   reportEvent(ShowingEvent::Kind::Shown);
+  startAccessible();
 }
 
 void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {
