@@ -10,6 +10,7 @@
 #include "AccessibleIndicator.h"
 
 #include <gio/gio.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -373,6 +374,7 @@ void AccessibleIndicator::Bus::post(GSourceFunc function, gpointer data) {
 }
 
 void AccessibleIndicator::Bus::run() {
+  pthread_setname_np(pthread_self(), "indicator-a11y");
   g_main_context_push_thread_default(context.get());
   const std::string address = findAddress();
   if (!address.empty() && serve(address)) g_main_loop_run(loop.get());
@@ -593,7 +595,7 @@ GVariant* AccessibleIndicator::Bus::cacheItems() {
   GVariantBuilder builder;
   g_variant_builder_init(&builder, G_VARIANT_TYPE("a((so)(so)(so)iiassusau)"));
   for (const NodeInfo& node : kNodes) {
-    g_variant_builder_add(&builder, "(@(so)@(so)@(so)ii@assu@au)", reference(node.node),
+    g_variant_builder_add(&builder, "(@(so)@(so)@(so)ii@assus@au)", reference(node.node),
                           reference(Node::Root), parentOf(node.node), node.indexInParent,
                           childCount(node.node), interfaces(node.node),
                           nameOf(node.node, now).c_str(), node.role, "", states(node.node, now));
