@@ -139,12 +139,16 @@ bool NativeUIController::grabShortcutKey(KeyCode key, unsigned int modifiers) {
 
 // At the end of the showing; the focus goes back to where it was.
 void NativeUIController::releaseShortcut() {
-  if (_barFocused) giveFocusBack();
+  if (_barFocused) {
+    giveFocusBack();
+    XFlush(_display.get());
+  }
   if (_grabbedKey == 0) return;
   for (const unsigned int locks : lockCombinations(_numLockMask)) {
     XUngrabKey(_display.get(), _grabbedKey, _grabbedModifiers | locks, _rootWindow);
   }
   _grabbedKey = 0;
+  XFlush(_display.get());  // the connection may stay idle until the next showing
 }
 
 void NativeUIController::onKeyPress(const XEvent& event, LoopState&) {
@@ -179,10 +183,11 @@ void NativeUIController::onKeyPress(const XEvent& event, LoopState&) {
 }
 
 // Another client took the focus (a click on its window): it keeps it. Grabs (our own shortcut
-// pressed again among them) only lend the keyboard for a while.
+// pressed again among them) only lend the keyboard for a while, and the focus that our own
+// teardown takes from the bar goes back where it was at the end of the showing.
 void NativeUIController::onFocusOut(const XEvent& event, LoopState&) {
   const XFocusChangeEvent& change = event.xfocus;
-  if (!_barFocused || change.window != _controlBarWindow) return;
+  if (!_barFocused || change.window != _controlBarWindow || _barDestroyed) return;
   if (change.mode == NotifyGrab || change.mode == NotifyUngrab) return;
   if (change.detail == NotifyInferior || change.detail == NotifyPointer) return;
   _barFocused = false;
