@@ -2,21 +2,22 @@
 # Installs what the build, the tests and the demo need and is not there yet: Debian packages
 # (as root, on Debian 12) and the npm packages of package-lock.json. Safe to run again.
 # `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, Pango's own
-# renderer to compare the bar's texts with, wmctrl to maximise a shared window, and the
-# compositors of common desktops with the session bus two of them need.
+# renderer to compare the bar's texts with, wmctrl to maximise a shared window, the
+# compositors of common desktops with the session bus two of them need, and the accessibility
+# bus with a screen reader's view of it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(
   g++ make python3 pkg-config cmake libgtest-dev
   libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
-  libpango1.0-dev libfribidi-dev
+  libpango1.0-dev libfribidi-dev libglib2.0-dev
   fonts-cantarell
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
 [ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl
-  mutter kwin-x11 picom dbus)
+  mutter kwin-x11 picom dbus at-spi2-core python3-pyatspi)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 
 missing=()
