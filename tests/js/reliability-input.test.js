@@ -91,6 +91,7 @@ test('the shortcut focuses the bar whatever NumLock says; its keys stop, move an
       return focus();
     };
     const barX = (bar) => Number(/Absolute upper-left X: +(-?\\d+)/.exec(x('xwininfo', '-id', bar))[1]);
+    const pixel = (px, py) => /#([0-9A-F]{6})/i.exec(x('import', '-window', 'root', '-depth', '8', '-crop', \`1x1+\${px}+\${py}\`, 'txt:-'))[1].toLowerCase();
     const shortcut = 'Control+Alt+Shift+S';
     // Another process's bar with the same shortcut: what it was told, and its warn lines.
     const other = (options) => JSON.parse(execFileSync(process.execPath, ['-e', \`
@@ -122,13 +123,22 @@ test('the shortcut focuses the bar whatever NumLock says; its keys stop, move an
       const bar = lines.find((text) => text.startsWith('Created control bar window: ')).split(': ')[1];
       const focusAfterShow = focus();
       const start = barX(bar);
-      const seen = {};
+      // The ring's left edge lies in the stop square's padding, its right edge in the grip's.
+      const [icon, , grip] = lines.filter((text) => text.startsWith('Creating child window at')).slice(2)
+        .map((text) => Number(/x: (\\d+)/.exec(text)[1]));
+      const ring = () => [pixel(start + icon, 12), pixel(start + grip, 12)];
+      const seen = { ring: [ring()] };
       for (const numLock of [false, true]) {
         if (numLock) x('xdotool', 'key', 'Num_Lock');
         x('xdotool', 'key', 'ctrl+alt+shift+s');
         seen[numLock ? 'withNumLock' : 'without'] = (await waitFocus(Number(bar))) === Number(bar);
+        if (!numLock) seen.ring.push(ring());
         x('xdotool', 'key', 'Escape');
         seen[numLock ? 'backWithNumLock' : 'back'] = (await waitFocus(appWindow)) === appWindow;
+        if (!numLock) {
+          await sleep(200);
+          seen.ring.push(ring());
+        }
         if (numLock) x('xdotool', 'key', 'Num_Lock');
       }
       x('xdotool', 'key', 'ctrl+alt+shift+s');
@@ -154,7 +164,9 @@ test('the shortcut focuses the bar whatever NumLock says; its keys stop, move an
   assert.deepEqual(r.bad, ['TypeError', 'ERR_INVALID_ARG_TYPE',
     'The "options.shortcut" property must be an accelerator such as \'Control+Alt+Shift+S\'. Received \'Control+Alt+Foo\'']);
   assert.equal(r.focusAfterShow, r.appWindow, 'a show must never take the focus');
-  assert.deepEqual(r.seen, { without: true, back: true, withNumLock: true, backWithNumLock: true });
+  const red = 'fe3a68';
+  assert.deepEqual(r.seen, { without: true, back: true, withNumLock: true, backWithNumLock: true,
+    ring: [[red, red], ['202020', '202020'], [red, red]] });
   assert.equal(r.moved, 20, 'three steps right and one left, 10 px each');
   assert.deepEqual(r.stops, [{ source: 'keyboard' }]);
   const refused = "Wrong value of option shortcut, expected an accelerator such as 'Control+Alt+S'";
