@@ -244,7 +244,7 @@ struct AccessibleIndicator::Bus {
   }
 
   std::mutex mutex;
-  IndicatorState state;       // under mutex
+  IndicatorState state;         // under mutex
   bool announcedFocus = false;  // bus thread
   std::string rootBusAddress;
   Press press;
@@ -270,8 +270,8 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar* path, const gchar
   auto* bus = static_cast<AccessibleIndicator::Bus*>(data);
   const NodeInfo* node = nodeAt(path);
   if (node == nullptr) {
-    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownObject",
-                                               path);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownObject", path);
     return;
   }
   bus->call(node->node, interfaceName, method, parameters, invocation);
@@ -281,8 +281,8 @@ void onCacheCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
                  GVariant*, GDBusMethodInvocation* invocation, gpointer data) {
   auto* bus = static_cast<AccessibleIndicator::Bus*>(data);
   if (g_strcmp0(method, "GetItems") != 0) {
-    g_dbus_method_invocation_return_dbus_error(
-        invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownMethod", method);
     return;
   }
   GVariant* items = bus->cacheItems();
@@ -447,14 +447,14 @@ bool AccessibleIndicator::Bus::registerObjects() {
     const char* interfaceName;
   };
   const Registration table[] = {
-      {Node::Root, kAccessible},  {Node::Root, kApplication},  {Node::Window, kAccessible},
-      {Node::Window, kComponent}, {Node::Label, kAccessible},  {Node::Label, kComponent},
+      {Node::Root, kAccessible},   {Node::Root, kApplication}, {Node::Window, kAccessible},
+      {Node::Window, kComponent},  {Node::Label, kAccessible}, {Node::Label, kComponent},
       {Node::Button, kAccessible}, {Node::Button, kComponent}, {Node::Button, kAction},
   };
   for (const Registration& entry : table) {
-    const guint id = g_dbus_connection_register_object(
-        connection.get(), info(entry.node).path, interfaceInfo(entry.interfaceName),
-        &kObjectTable, this, nullptr, nullptr);
+    const guint id = g_dbus_connection_register_object(connection.get(), info(entry.node).path,
+                                                       interfaceInfo(entry.interfaceName),
+                                                       &kObjectTable, this, nullptr, nullptr);
     if (id == 0) return false;
     registrations.push_back(id);
   }
@@ -482,11 +482,10 @@ void AccessibleIndicator::Bus::warnOnce(const char* what, const GError* error) {
 void AccessibleIndicator::Bus::announceShowing() {
   GVariantBuilder properties;
   g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-  g_dbus_connection_emit_signal(connection.get(), nullptr, info(Node::Window).path,
-                                "org.a11y.atspi.Event.Object", "StateChanged",
-                                g_variant_new("(siiva{sv})", "showing", 1, 0,
-                                              g_variant_new_int32(0), &properties),
-                                nullptr);
+  g_dbus_connection_emit_signal(
+      connection.get(), nullptr, info(Node::Window).path, "org.a11y.atspi.Event.Object",
+      "StateChanged",
+      g_variant_new("(siiva{sv})", "showing", 1, 0, g_variant_new_int32(0), &properties), nullptr);
 }
 
 void AccessibleIndicator::Bus::announceFocus() {
@@ -635,8 +634,8 @@ void AccessibleIndicator::Bus::call(Node node, const char* interfaceName, const 
   } else if (g_strcmp0(method, "GetLocale") == 0) {
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", ""));
   } else {
-    g_dbus_method_invocation_return_dbus_error(
-        invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownMethod", method);
   }
 }
 
@@ -648,14 +647,16 @@ void AccessibleIndicator::Bus::callAccessible(Node node, const char* method, GVa
     gint32 index = 0;
     g_variant_get(parameters, "(i)", &index);
     Node child = Node::Root;
-    GVariant* reply = childAt(node, index, child) ? reference(child)
-                                                  : g_variant_new("(so)", uniqueName.c_str(), kNullPath);
+    GVariant* reply = childAt(node, index, child)
+                          ? reference(child)
+                          : g_variant_new("(so)", uniqueName.c_str(), kNullPath);
     result = g_variant_new_tuple(&reply, 1);
   } else if (g_strcmp0(method, "GetChildren") == 0) {
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a(so)"));
     Node child = Node::Root;
-    for (int i = 0; childAt(node, i, child); ++i) g_variant_builder_add_value(&builder, reference(child));
+    for (int i = 0; childAt(node, i, child); ++i)
+      g_variant_builder_add_value(&builder, reference(child));
     GVariant* list = g_variant_builder_end(&builder);
     result = g_variant_new_tuple(&list, 1);
   } else if (g_strcmp0(method, "GetIndexInParent") == 0) {
@@ -680,8 +681,8 @@ void AccessibleIndicator::Bus::callAccessible(Node node, const char* method, GVa
     result = g_variant_new_tuple(&names, 1);
   }
   if (result == nullptr) {
-    g_dbus_method_invocation_return_dbus_error(
-        invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownMethod", method);
     return;
   }
   g_dbus_method_invocation_return_value(invocation, result);
@@ -732,15 +733,16 @@ void AccessibleIndicator::Bus::callComponent(Node node, const char* method, GVar
       bool any = false;
       for (Node child : {Node::Label, Node::Button}) {
         const Extents c = extentsOf(child, now);
-        const Extents shifted = Extents{c.x - (box.x - e.x), c.y - (box.y - e.y), c.width, c.height};
+        const Extents shifted =
+            Extents{c.x - (box.x - e.x), c.y - (box.y - e.y), c.width, c.height};
         if (node == Node::Window && x >= shifted.x && x < shifted.x + shifted.width &&
             y >= shifted.y && y < shifted.y + shifted.height) {
           found = child;
           any = true;
         }
       }
-      GVariant* reference = any ? this->reference(found)
-                                : g_variant_new("(so)", uniqueName.c_str(), kNullPath);
+      GVariant* reference =
+          any ? this->reference(found) : g_variant_new("(so)", uniqueName.c_str(), kNullPath);
       result = g_variant_new_tuple(&reference, 1);
     }
   } else if (g_strcmp0(method, "GetLayer") == 0) {
@@ -753,8 +755,8 @@ void AccessibleIndicator::Bus::callComponent(Node node, const char* method, GVar
     result = g_variant_new("(d)", 1.0);
   }
   if (result == nullptr) {
-    g_dbus_method_invocation_return_dbus_error(
-        invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownMethod", method);
     return;
   }
   g_dbus_method_invocation_return_value(invocation, result);
@@ -777,12 +779,13 @@ void AccessibleIndicator::Bus::callAction(const char* method, GVariant* paramete
       if (known) press();
       return;
     }
-    const bool named = g_strcmp0(method, "GetName") == 0 || g_strcmp0(method, "GetLocalizedName") == 0;
+    const bool named =
+        g_strcmp0(method, "GetName") == 0 || g_strcmp0(method, "GetLocalizedName") == 0;
     result = g_variant_new("(s)", known && named ? "click" : "");
   }
   if (result == nullptr) {
-    g_dbus_method_invocation_return_dbus_error(
-        invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+    g_dbus_method_invocation_return_dbus_error(invocation,
+                                               "org.freedesktop.DBus.Error.UnknownMethod", method);
     return;
   }
   g_dbus_method_invocation_return_value(invocation, result);

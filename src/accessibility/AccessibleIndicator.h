@@ -58,8 +58,8 @@ class AccessibleIndicator {
   // them (no such variable, no root address, no session bus); otherwise the thread looks for
   // the bus and registers, and a bus that is not there after all is left alone in silence.
   static std::unique_ptr<AccessibleIndicator> start(const IndicatorState& state,
-                                                    const std::string& rootBusAddress,
-                                                    Press press, Warn warn);
+                                                    const std::string& rootBusAddress, Press press,
+                                                    Warn warn);
   ~AccessibleIndicator();
   AccessibleIndicator(const AccessibleIndicator&) = delete;
   AccessibleIndicator& operator=(const AccessibleIndicator&) = delete;

@@ -468,6 +468,17 @@ double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
   }
   Napi::Object options = info[1].ToObject();
   // Checked before any text is stored: a refused call leaves everything as it was.
+  if (options.Has("scale")) {
+    const Napi::Value value = options.Get("scale");
+    if (!value.IsUndefined()) {
+      if (!value.IsNumber() || std::isnan(value.As<Napi::Number>().DoubleValue())) {
+        throw Napi::TypeError::New(env, "Wrong type of option scale, expected Number");
+      }
+      scale = value.As<Napi::Number>().DoubleValue();
+      if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
+    }
+  }
+  // After the scale, whose refusal came first before there was a shortcut.
   std::optional<NativeUI::Accelerator> shortcut;
   std::string shortcutText;
   if (options.Has("shortcut")) {
@@ -483,17 +494,6 @@ double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
       }
     }
   }
-  if (options.Has("scale")) {
-    const Napi::Value value = options.Get("scale");
-    if (!value.IsUndefined()) {
-      if (!value.IsNumber() || std::isnan(value.As<Napi::Number>().DoubleValue())) {
-        throw Napi::TypeError::New(env, "Wrong type of option scale, expected Number");
-      }
-      scale = value.As<Napi::Number>().DoubleValue();
-      if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
-    }
-  }
-  sNativeUIController->setShortcut(shortcut, shortcutText);
   if (options.Has("sharing_text")) {
     NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
                                      options.Get("sharing_text").ToString().Utf8Value());
@@ -502,6 +502,7 @@ double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
     NativeUI::setChildControlBarText(NativeUI::WindowOrder::StopSharingText,
                                      options.Get("stop_sharing").ToString().Utf8Value());
   }
+  sNativeUIController->setShortcut(shortcut, shortcutText);
   return scale;
 }
 

@@ -19,10 +19,10 @@ struct Name {
 // On Linux the "Command" of an accelerator written for every platform means Control where it
 // says "OrControl", and the Super key alone otherwise.
 constexpr Name kModifiers[] = {
-    {"control", ControlMask}, {"ctrl", ControlMask},          {"commandorcontrol", ControlMask},
-    {"cmdorctrl", ControlMask}, {"command", Mod4Mask},        {"cmd", Mod4Mask},
-    {"super", Mod4Mask},      {"meta", Mod4Mask},             {"alt", Mod1Mask},
-    {"option", Mod1Mask},     {"altgr", Mod5Mask},            {"shift", ShiftMask},
+    {"control", ControlMask},   {"ctrl", ControlMask}, {"commandorcontrol", ControlMask},
+    {"cmdorctrl", ControlMask}, {"command", Mod4Mask}, {"cmd", Mod4Mask},
+    {"super", Mod4Mask},        {"meta", Mod4Mask},    {"alt", Mod1Mask},
+    {"option", Mod1Mask},       {"altgr", Mod5Mask},   {"shift", ShiftMask},
 };
 
 constexpr Name kKeys[] = {

@@ -11,8 +11,9 @@
 namespace NativeUI {
 
 struct Accelerator {
-  KeySym keysym = 0;         // of the unshifted key where the name is of a letter ("S": XK_s)
-  unsigned int modifiers = 0;  // ShiftMask, ControlMask, Mod1Mask (Alt), Mod4Mask (Super), Mod5Mask (AltGr)
+  KeySym keysym = 0;  // of the unshifted key where the name is of a letter ("S": XK_s)
+  unsigned int modifiers =
+      0;  // ShiftMask, ControlMask, Mod1Mask (Alt), Mod4Mask (Super), Mod5Mask (AltGr)
 };
 
 // The modifiers, then exactly one key, joined by '+', without spaces; names are case-insensitive.

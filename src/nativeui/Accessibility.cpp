@@ -18,7 +18,8 @@ std::string rootBusAddress(Display* display, Window root) {
   const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
   if (property == None) return "";
   unsigned long items = 0;
-  const XPtr<unsigned char> value = readProperty(display, root, property, XA_STRING, 8, 1024, items);
+  const XPtr<unsigned char> value =
+      readProperty(display, root, property, XA_STRING, 8, 1024, items);
   return value ? std::string(reinterpret_cast<const char*>(value.get()), items) : "";
 }
 

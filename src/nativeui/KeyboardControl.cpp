@@ -11,6 +11,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 
@@ -220,8 +221,7 @@ void NativeUIController::giveFocusBack() {
   _focusReturn = 0;
   if (target != None && target != PointerRoot) {
     XWindowAttributes attributes{};
-    if (!XGetWindowAttributes(display, target, &attributes) ||
-        attributes.map_state != IsViewable) {
+    if (!XGetWindowAttributes(display, target, &attributes) || attributes.map_state != IsViewable) {
       target = PointerRoot;
     }
   }
@@ -243,24 +243,24 @@ void NativeUIController::nudgeBar(int direction) {
 // right edge in the right grip's, so that no line crosses the text.
 void NativeUIController::drawFocusRing(Window window) {
   if (!_barFocused || window == 0) return;
+  const auto order = _windowOrders.find(window);
+  if (order == _windowOrders.end()) return;
   Display* display = _display.get();
   const int width = std::max(kFocusRingWidth, scaledLength(kFocusRingWidth, _scale));
   XGCValues values{};
   values.foreground = kFocusRingColour;
   const GcHolder gc(display, XCreateGC(display, window, GCForeground, &values));
-  const auto order = _windowOrders.find(window);
-  if (order == _windowOrders.end()) return;
   const XRectangle& rect = _childWindows[order->second]->rect();
-  const unsigned int w = rect.width;
-  const unsigned int h = rect.height;
   const unsigned int line = static_cast<unsigned int>(width);
   if (order->second == WindowOrder::RightDragHandle) {
-    XFillRectangle(display, window, gc.get(), 0, 0, line, h);
+    XFillRectangle(display, window, gc.get(), 0, 0, line, rect.height);
     return;
   }
-  XFillRectangle(display, window, gc.get(), 0, 0, w, line);
-  XFillRectangle(display, window, gc.get(), 0, static_cast<int>(h) - width, w, line);
-  if (order->second == WindowOrder::StopIcon) XFillRectangle(display, window, gc.get(), 0, 0, line, h);
+  XFillRectangle(display, window, gc.get(), 0, 0, rect.width, line);
+  XFillRectangle(display, window, gc.get(), 0, rect.height - width, rect.width, line);
+  if (order->second == WindowOrder::StopIcon) {
+    XFillRectangle(display, window, gc.get(), 0, 0, line, rect.height);
+  }
 }
 
 // Each window exposed anew draws itself without the ring.
@@ -273,7 +273,8 @@ void NativeUIController::clearFocusRing() {
   }
 }
 
-// Any thread but the owner's may not call this: it reads the showing number of the UI thread.
+// UI thread: the showing number is this thread's. The accessibility bus's thread makes the same
+// two reports with the number it was started with (Accessibility.cpp).
 void NativeUIController::reportStop(StopSource source) {
   ShowingEvent stop;
   stop.kind = ShowingEvent::Kind::Stop;

@@ -12,7 +12,10 @@
 //
 // While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp),
 // or, in a showing of one window, that window (WindowFollow.cpp), and keeps the indicator above
-// other clients' windows (StayOnTop.cpp). The connection is
+// other clients' windows (StayOnTop.cpp). A showing with a shortcut grabs it on the root and
+// lets the keyboard operate the bar (KeyboardControl.cpp); once shown, the bar is also put on the
+// accessibility bus, whose work runs on a thread of its own (Accessibility.cpp and
+// src/accessibility), never on this one or the owner's. The connection is
 // (re)opened on the owner thread at the start of a showing whenever none is usable: none could
 // be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
 // connection again, to release it.

@@ -45,10 +45,14 @@ TEST(Accelerator, ModifiersAndKeysBecomeAKeysymAndAModifierMask) {
 }
 
 TEST(Accelerator, MalformedTextsAreRefused) {
-  for (const char* text :
-       {"", "+", "Control", "Control+Shift", "Control++", "Control+", "+S", "Control + S",
-        "Control+S+T", "S+Control", "Ctrl+Control+S", "Control+F0", "Control+F25", "Control+F01",
-        "Control+FF", "Control+Foo", "Control+num", "Control+num10", "Control+é", "Hyper+S"}) {
+  // A table, read across.
+  // clang-format off
+  const char* const malformed[] = {
+      "", "+", "Control", "Control+Shift", "Control++", "Control+", "+S", "Control + S",
+      "Control+S+T", "S+Control", "Ctrl+Control+S", "Control+F0", "Control+F25", "Control+F01",
+      "Control+FF", "Control+Foo", "Control+num", "Control+num10", "Control+é", "Hyper+S"};
+  // clang-format on
+  for (const char* text : malformed) {
     EXPECT_FALSE(parseAccelerator(text)) << "'" << text << "'";
   }
 }
