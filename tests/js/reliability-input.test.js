@@ -148,13 +148,17 @@ test('the shortcut focuses the bar whatever NumLock says; its keys stop, move an
       const moved = barX(bar) - start;
       x('xdotool', 'key', 'Return');
       await until(() => stops.length === 1);
+      // Another client takes the focus: the ring goes, and Escape no longer matters to the bar.
+      x('xdotool', 'windowfocus', '--sync', String(appWindow));
+      await sleep(200);
+      const ringWhenTaken = pixel(barX(bar) + icon, 12);
       const taken = other({ shortcut });
       indicator.hide();
       const free = other({ shortcut });
       const focusAfterHide = focus();
       app.kill();
       report({ bad: [bad.constructor.name, bad.code, bad.message], appWindow, focusAfterShow, seen, moved,
-        stops, taken, free, focusAfterHide });
+        stops, ringWhenTaken, taken, free, focusAfterHide });
       process.exit(0);
     })();
   `, { display: server.display, timeoutMs: 60000 });
@@ -169,6 +173,7 @@ test('the shortcut focuses the bar whatever NumLock says; its keys stop, move an
     ring: [[red, red], ['202020', '202020'], [red, red]] });
   assert.equal(r.moved, 20, 'three steps right and one left, 10 px each');
   assert.deepEqual(r.stops, [{ source: 'keyboard' }]);
+  assert.equal(r.ringWhenTaken, red);
   const refused = "Wrong value of option shortcut, expected an accelerator such as 'Control+Alt+S'";
   assert.deepEqual(r.taken, { refused, taken: ['Control+Alt+Shift+S'],
     warn: ['The shortcut Control+Alt+Shift+S is taken by another client'] });
