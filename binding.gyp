@@ -19,7 +19,7 @@
   "target_defaults": {
     "cflags_cc!": ["-fno-exceptions", "-std=gnu++17", "-std=gnu++20"],
     "cflags_cc": ["-std=c++17", "-fexceptions", "-Wall", "-Wextra", "-fvisibility=hidden",
-                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi)",
+                  "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)",
                   "<!@(pkg-config --cflags wayland-client wayland-cursor cairo pangocairo)"],
     "cflags": ["-Wall", "-Wextra", "-fvisibility=hidden"],
     "defines": ["NAPI_CPP_EXCEPTIONS", "NAPI_VERSION=8"],
@@ -27,6 +27,7 @@
       "<!(node -p \"require('node-addon-api').include_dir\")",
       "src/nativeui",
       "src/wayland",
+      "src/accessibility",
       "src/addon",
       "<(INTERMEDIATE_DIR)/wayland"
     ],
@@ -41,7 +42,7 @@
         "process_outputs_as_sources": 1
       }
     ],
-    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi)",
+    "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)",
                   "<!@(pkg-config --libs wayland-client wayland-cursor cairo pangocairo)",
                   "-llodepng", "-lpthread"],
     # Never unloaded: Node closes an environment's add-ons when it goes away (a worker that loaded
@@ -62,7 +63,7 @@
   "targets": [
     {
       "target_name": "nativeUIWrapper",
-      "sources": ["<!@(find src/addon src/nativeui src/wayland -name '*.cpp' | sort)",
+      "sources": ["<!@(find src/addon src/nativeui src/wayland src/accessibility -name '*.cpp' | sort)",
                   "<@(wayland_protocol_xmls)"]
     }
   ],
@@ -73,7 +74,7 @@
       "targets": [
         {
           "target_name": "dispatcherTest",
-          "sources": ["<!@(find tests/js/addon src/addon src/nativeui src/wayland -name '*.cpp' ! -name addon.cpp | sort)",
+          "sources": ["<!@(find tests/js/addon src/addon src/nativeui src/wayland src/accessibility -name '*.cpp' ! -name addon.cpp | sort)",
                       "<@(wayland_protocol_xmls)"]
         }
       ]

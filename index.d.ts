@@ -12,6 +12,11 @@ export interface RawShowOptions {
   stop_sharing?: unknown;
   /** The scale of this build instead of the server's Xft.dpi / 96. */
   scale?: number;
+  /**
+   * An accelerator such as 'Control+Alt+Shift+S' that gives the shown bar the keyboard focus;
+   * none when left out (a call without options clears it too).
+   */
+  shortcut?: string;
 }
 
 /**
@@ -62,7 +67,12 @@ export type ShowingReport =
   | { kind: 'window-visibility'; showing: number; visible: boolean }
   | { kind: 'shown' | 'ended'; showing: number }
   | { kind: 'hidden'; showing: number; reason: HiddenReason }
-  | { kind: 'failed'; showing: number; line: string };
+  | { kind: 'failed'; showing: number; line: string }
+  | { kind: 'stop'; showing: number; source: StopSource }
+  | { kind: 'shortcut-taken'; showing: number; shortcut: string };
+
+/** What pressed the stop button: a click, Return or space on the focused bar, or a screen reader. */
+export type StopSource = 'pointer' | 'keyboard' | 'accessibility';
 
 /**
  * The monitors in the order, and with the indices, that show() and showControlBar use; [] without
@@ -88,6 +98,9 @@ export declare class NativeUIWrapper {
   /** What {@link listMonitors} returns. */
   static _internal_listMonitors(): Monitor[];
 
+  /** Whether showControlBar would take this text as its `shortcut`. */
+  static _internal_isAccelerator(text: unknown): boolean;
+
   /**
    * Starts showing the bar on the monitor with this index in the XRandR monitor list. Texts
    * passed in `options` are kept for later showings too. Returns before the bar is visible: the
@@ -96,6 +109,7 @@ export declare class NativeUIWrapper {
    * @throws {TypeError} "Wrong 1st argument type for showControlBar, expected Number"
    * @throws {TypeError} "Wrong type of argument for options parameters, expected JSON object"
    * @throws {TypeError} "Wrong type of option scale, expected Number"
+   * @throws {TypeError} "Wrong value of option shortcut, expected an accelerator such as 'Control+Alt+S'"
    * @throws {TypeError} "Invalid monitor id passed"
    * @throws {Error} code "ERR_INDICATOR_BACKEND" when no backend can show anything: a bad
    * SCREEN_SHARE_INDICATOR_BACKEND, or a forced backend that cannot start.
@@ -151,6 +165,13 @@ export interface ShowOptions {
   /** From 1 to 4: the bar's and the frame's scale for this showing, instead of Xft.dpi / 96. */
   scale?: number;
   /**
+   * An accelerator in Electron's format, e.g. 'Control+Alt+Shift+S' or
+   * 'CommandOrControl+Shift+F12': while the bar is shown, it gives the stop button the keyboard
+   * focus. None by default. A malformed one rejects with a TypeError, code
+   * "ERR_INVALID_ARG_TYPE"; one that another client holds emits 'shortcut-taken'.
+   */
+  shortcut?: string;
+  /**
    * Milliseconds after which a show that has neither appeared nor failed is given up: the promise
    * rejects with code "ERR_INDICATOR_SHOW_TIMEOUT" and the bar is hidden. Default 10000.
    */
@@ -174,8 +195,10 @@ export interface ScreenShareIndicatorEvents {
   'window-changed': [geometry: Rectangle];
   /** The shared window stopped being viewable (the frame is withdrawn, the bar stays) or is again. */
   'window-visibility': [visible: boolean];
-  /** The user pressed the stop button. */
-  stop: [];
+  /** The user pressed the stop button: with the pointer, the keyboard or a screen reader. */
+  stop: [details: { source: StopSource }];
+  /** The show's shortcut could not be had (another client holds it); the bar is shown without it. */
+  'shortcut-taken': [shortcut: string];
   /** A log line of the native side. */
   log: [level: LogLevel, text: string];
   /** A listener of this indicator threw (or an async listener rejected). */

@@ -198,7 +198,7 @@ function findMonitor(monitors, target) {
 // would silently round (1.5 to 1, NaN to 0). A wrong type is refused here too, so that every raw
 // call that is made starts a showing or is refused by the controller. Whether an index names an
 // existing monitor only the controller knows.
-function readShowArguments(target, options) {
+function readShowArguments(target, options, isAccelerator) {
   const wanted = readTarget(target);
   if (options === undefined) options = {};
   if (options === null || typeof options !== 'object') {
@@ -231,6 +231,16 @@ function readShowArguments(target, options) {
       `The "options.scale" property must be a number from ${MIN_SCALE} to ${MAX_SCALE}`
     );
   }
+  const { shortcut } = options;
+  if (shortcut !== undefined && (typeof shortcut !== 'string' || !isAccelerator(shortcut))) {
+    throw codedError(
+      TypeError,
+      'ERR_INVALID_ARG_TYPE',
+      typeof shortcut === 'string'
+        ? `The "options.shortcut" property must be an accelerator such as 'Control+Alt+Shift+S'. Received '${shortcut}'`
+        : `The "options.shortcut" property must be a string. Received ${describe(shortcut)}`
+    );
+  }
   let timeout = options.timeout;
   if (timeout === undefined) {
     timeout = DEFAULT_SHOW_TIMEOUT;
@@ -241,7 +251,7 @@ function readShowArguments(target, options) {
       'The "options.timeout" property must be a positive finite number of milliseconds'
     );
   }
-  return { target: wanted, sharingText: texts.sharingText, stopText: texts.stopText, scale, timeout };
+  return { target: wanted, sharingText: texts.sharingText, stopText: texts.stopText, scale, shortcut, timeout };
 }
 
 class Hub {
@@ -264,6 +274,8 @@ class Hub {
     this.logRegistered = false;
     // The backend of the latest showing, as its 'started' report says.
     this.backend = null;
+    // The source of the stop report that came ahead of the raw stop callback it belongs to.
+    this.stopSource = null;
   }
 
   attach(indicator) {
@@ -281,7 +293,7 @@ class Hub {
     // right before our registrations, whatever someone else installed earlier.
     this.RawClass._internal_setSafeWrap(safeWrap);
     raw._internal_registerShowingEventCallback((report) => this.onReport(report));
-    raw.registerStopSharingClickEvent(() => this.broadcast('stop', []));
+    raw.registerStopSharingClickEvent(() => this.onStop());
     this.raw = raw;
   }
 
@@ -314,7 +326,8 @@ class Hub {
   }
 
   show(target, options) {
-    const { target: wanted, ...rest } = readShowArguments(target, options);
+    const { target: wanted, ...rest } = readShowArguments(target, options, (text) =>
+      this.RawClass._internal_isAccelerator(text));
     let request;
     if (wanted.kind === 'window') {
       request = { key: `window ${wanted.window}`, window: wanted.window, ...rest };
@@ -327,7 +340,8 @@ class Hub {
       other.key === request.key &&
       other.sharingText === request.sharingText &&
       other.stopText === request.stopText &&
-      other.scale === request.scale;
+      other.scale === request.scale &&
+      other.shortcut === request.shortcut;
 
     if (this.attempt !== null && same(this.attempt)) return this.attempt.promise;
     if (this.attempt === null && this.threadMayExist && same(this.last) && this.visible) {
@@ -344,6 +358,7 @@ class Hub {
 
     const rawOptions = { sharing_text: request.sharingText, stop_sharing: request.stopText };
     if (request.scale !== undefined) rawOptions.scale = request.scale;
+    if (request.shortcut !== undefined) rawOptions.shortcut = request.shortcut;
     try {
       if (request.window !== undefined) this.raw._internal_showWindow(request.window, rawOptions);
       else this.raw.showControlBar(request.monitorIndex, rawOptions);
@@ -446,6 +461,14 @@ class Hub {
     attempt.reject(codedError(Error, 'ERR_INDICATOR_SHOW_FAILED', message, { line }));
   }
 
+  // The native side reports each stop twice, its source first: a raw class without the report
+  // (an older build) still gives a stop, taken for the pointer's.
+  onStop() {
+    const source = this.stopSource ?? 'pointer';
+    this.stopSource = null;
+    this.broadcast('stop', [{ source }]);
+  }
+
   broadcast(name, args) {
     // A copy: a listener may close an indicator or make a new one while we go through them.
     for (const indicator of [...this.indicators]) {
@@ -464,6 +487,10 @@ const REPORT_HANDLERS = {
   'window-changed': (hub, { x, y, width, height }) => hub.broadcast('window-changed', [{ x, y, width, height }]),
   'window-visibility': (hub, { visible }) => hub.broadcast('window-visibility', [visible]),
   ended: (hub, report) => hub.onEnded(report),
+  stop: (hub, { source }) => {
+    hub.stopSource = source;
+  },
+  'shortcut-taken': (hub, { shortcut }) => hub.broadcast('shortcut-taken', [shortcut]),
 };
 
 function createIndicatorClass(RawClass) {

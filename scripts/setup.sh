@@ -4,21 +4,22 @@
 # `setup.sh tests` adds what only the tests use: fonts for texts in other scripts, Pango's own
 # renderer to compare the bar's texts with, wmctrl to maximise a shared window, the
 # compositors of common desktops with the session bus two of them need, sway with XWayland,
-# grim and foot, and weston (a compositor without the layer shell).
+# grim and foot, weston (a compositor without the layer shell), and the accessibility bus with a
+# screen reader's view of it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(
   g++ make python3 pkg-config cmake libgtest-dev
   libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
-  libpango1.0-dev libfribidi-dev
+  libpango1.0-dev libfribidi-dev libglib2.0-dev
   libwayland-dev libwayland-bin wayland-protocols libcairo2-dev
   fonts-cantarell
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop
 )
 [ "${1:-}" = tests ] && packages+=(fonts-noto-core fonts-noto-cjk pango1.0-tools wmctrl
-  mutter kwin-x11 picom dbus
+  mutter kwin-x11 picom dbus at-spi2-core python3-pyatspi
   sway xwayland grim foot weston)
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm libnode-dev)
 

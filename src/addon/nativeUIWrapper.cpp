@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Accelerator.h"
 #include "BackendChoice.h"
 #include "DisplayScale.h"
 
@@ -135,6 +136,7 @@ struct ShowingReport {
         reason(event.reason),
         visible(event.visible),
         backend(event.backend),
+        source(event.source),
         line(event.line != nullptr ? event.line : ""),
         x(event.x),
         y(event.y),
@@ -146,6 +148,7 @@ struct ShowingReport {
   HiddenReason reason;
   bool visible;
   const char* backend;  // static
+  NativeUI::StopSource source;
   std::string line;
   int32_t x;
   int32_t y;
@@ -171,8 +174,24 @@ const char* kindName(ShowingEvent::Kind kind) {
       return "window-changed";
     case ShowingEvent::Kind::WindowVisibility:
       return "window-visibility";
+    case ShowingEvent::Kind::Stop:
+      return "stop";
+    case ShowingEvent::Kind::ShortcutTaken:
+      return "shortcut-taken";
   }
   return "unknown";
+}
+
+const char* sourceName(NativeUI::StopSource source) {
+  switch (source) {
+    case NativeUI::StopSource::Pointer:
+      return "pointer";
+    case NativeUI::StopSource::Keyboard:
+      return "keyboard";
+    case NativeUI::StopSource::Accessibility:
+      return "accessibility";
+  }
+  return "pointer";
 }
 
 const char* reasonName(HiddenReason reason) {
@@ -217,7 +236,8 @@ void setGeometry(Napi::Object& object, int32_t x, int32_t y, int32_t width, int3
 
 // { kind, showing } and what the kind carries: the geometry of the monitor or the shared window
 // (started, monitor-changed, window-changed), whether the shared window is viewable
-// (window-visibility), the reason (hidden) or the line that ended the build (failed).
+// (window-visibility), the reason (hidden), the line that ended the build (failed), what pressed
+// the stop button (stop) or the shortcut that could not be had (shortcut-taken).
 Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
   Napi::Object object = Napi::Object::New(env);
   object.Set("kind", kindName(report.kind));
@@ -239,6 +259,12 @@ Napi::Object reportObject(Napi::Env env, const ShowingReport& report) {
       break;
     case ShowingEvent::Kind::Failed:
       object.Set("line", report.line);
+      break;
+    case ShowingEvent::Kind::Stop:
+      object.Set("source", sourceName(report.source));
+      break;
+    case ShowingEvent::Kind::ShortcutTaken:
+      object.Set("shortcut", report.line);
       break;
     case ShowingEvent::Kind::Shown:
     case ShowingEvent::Kind::Ended:
@@ -320,6 +346,7 @@ Napi::Object NativeUIWrapper::Init(Napi::Env env, Napi::Object exports) {
                       InstanceMethod<&NativeUIWrapper::registerShowingEventCallback>(
                           "_internal_registerShowingEventCallback"),
                       InstanceMethod<&NativeUIWrapper::showWindow>("_internal_showWindow"),
+                      StaticMethod<&NativeUIWrapper::isAccelerator>("_internal_isAccelerator"),
                   });
   forgetUnlessOwn(constructor, env);
   constructor = Napi::Persistent(function);
@@ -452,7 +479,10 @@ void NativeUIWrapper::registerShowingEventCallback(const Napi::CallbackInfo& inf
 double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   double scale = 0;  // the desktop's
-  if (info.Length() <= 1) return scale;
+  if (info.Length() <= 1) {
+    sNativeUIController->setShortcut(std::nullopt, "");
+    return scale;
+  }
   if (!info[1].IsObject()) {  // functions count as objects here
     throw Napi::TypeError::New(
         env, "Wrong type of argument for options parameters, expected JSON object");
@@ -469,6 +499,22 @@ double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
       if (scale == 0) scale = NativeUI::kMinScale;  // 0 would mean the desktop's
     }
   }
+  // After the scale, whose refusal came first before there was a shortcut.
+  std::optional<NativeUI::Accelerator> shortcut;
+  std::string shortcutText;
+  if (options.Has("shortcut")) {
+    const Napi::Value value = options.Get("shortcut");
+    if (!value.IsUndefined()) {
+      if (value.IsString()) {
+        shortcutText = value.As<Napi::String>().Utf8Value();
+        shortcut = NativeUI::parseAccelerator(shortcutText);
+      }
+      if (!shortcut) {
+        throw Napi::TypeError::New(
+            env, "Wrong value of option shortcut, expected an accelerator such as 'Control+Alt+S'");
+      }
+    }
+  }
   if (options.Has("sharing_text")) {
     NativeUI::setChildControlBarText(NativeUI::WindowOrder::SharingText,
                                      options.Get("sharing_text").ToString().Utf8Value());
@@ -477,7 +523,15 @@ double NativeUIWrapper::readShowOptions(const Napi::CallbackInfo& info) {
     NativeUI::setChildControlBarText(NativeUI::WindowOrder::StopSharingText,
                                      options.Get("stop_sharing").ToString().Utf8Value());
   }
+  sNativeUIController->setShortcut(shortcut, shortcutText);
   return scale;
+}
+
+// _internal_isAccelerator(text): whether a show would take text as its shortcut.
+Napi::Value NativeUIWrapper::isAccelerator(const Napi::CallbackInfo& info) {
+  const bool valid = info.Length() > 0 && info[0].IsString() &&
+                     NativeUI::parseAccelerator(info[0].As<Napi::String>().Utf8Value());
+  return Napi::Boolean::New(info.Env(), valid);
 }
 
 void NativeUIWrapper::showControlBar(const Napi::CallbackInfo& info) {

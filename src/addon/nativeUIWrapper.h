@@ -81,7 +81,9 @@ class NativeUIWrapper : public Napi::ObjectWrap<NativeUIWrapper>,
 
   static void setSafeWrap(const Napi::CallbackInfo& info);
   static Napi::Value listMonitors(const Napi::CallbackInfo& info);
+  // The texts and the shortcut are stored for the next showing, the scale is returned.
   static double readShowOptions(const Napi::CallbackInfo& info);
+  static Napi::Value isAccelerator(const Napi::CallbackInfo& info);
   void showControlBar(const Napi::CallbackInfo& info);
   void showWindow(const Napi::CallbackInfo& info);
   void hideControlBar(const Napi::CallbackInfo& info);

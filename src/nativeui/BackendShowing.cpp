@@ -2,6 +2,7 @@
 // indicator on this UI thread; what it reports goes through the same functions, in the same
 // order, as the X11 indicator's reports: the shown, hidden and stop reports with their showing
 // events, the build's first error as the Failed event's line, and the visibility flag.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
@@ -49,6 +50,15 @@ class NativeUIController::Host final : public ShowingHost {
 };
 
 bool NativeUIController::runBackend(IndicatorBackend& backend) {
+  // No Wayland protocol that a layer-shell client has gives it a shortcut of the whole desktop:
+  // only a portal would, with the user's consent.
+  static std::atomic<bool> shortcutWarned{false};
+  if (_buildShortcut && !shortcutWarned.exchange(true)) {
+    callback()->onLog(LogType::Warn,
+                      "The shortcut %s is not available under the Wayland backend: a global "
+                      "shortcut needs a portal there",
+                      _buildShortcutText.c_str());
+  }
   ShowingPlan plan;
   plan.showing = _showing;
   plan.monitor = _backendMonitor;

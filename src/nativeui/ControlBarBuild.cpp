@@ -85,6 +85,7 @@ bool NativeUIController::createWindows() {
   // each one on top of those they know as they hear of its map, and keep that order until a
   // restack makes them look again: mapped in the server's stacking order, frame below bar, the
   // bar is painted over the frame's top band from the first frame on.
+  grabShortcut();
   _frame.map();
   XMapWindow(display, _controlBarWindow);
   callback()->onLog(LogType::Log, "All windows mapped");

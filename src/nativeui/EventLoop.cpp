@@ -29,6 +29,8 @@ NativeUIController::makeEventHandlers() {
   handlers[MapNotify] = &NativeUIController::onMapNotify;
   handlers[ReparentNotify] = &NativeUIController::onReparentNotify;
   handlers[VisibilityNotify] = &NativeUIController::onVisibilityNotify;
+  handlers[KeyPress] = &NativeUIController::onKeyPress;
+  handlers[FocusOut] = &NativeUIController::onFocusOut;
   return handlers;
 }
 
@@ -65,9 +67,12 @@ bool NativeUIController::runNativeUIControllerThread() {
     followMonitor(state);
     followWindow(state);
     keepOnTop(state);
+    updateAccessible();
   }
 
+  stopAccessible();
   if (!_connectionLost.load()) {
+    releaseShortcut();
     unwatchMonitor();
     unwatchStacking();
     unwatchSharedWindow();
@@ -207,7 +212,7 @@ void NativeUIController::onButtonPress(const XEvent& event, LoopState& state) {
   const Window window = event.xbutton.window;
   if (window == 0) return;
   if (window == childWindow(WindowOrder::StopSharingText)) {
-    callback()->onStopScreenShareClicked();
+    reportStop(StopSource::Pointer);
     return;
   }
   if (window == childWindow(WindowOrder::LeftDragHandle) ||
@@ -268,6 +273,7 @@ void NativeUIController::onExpose(const XEvent& event, LoopState&) {
   if (child != _childWindows.end() && child->second &&
       child->second->window() == event.xexpose.window) {
     child->second->draw();
+    drawFocusRing(event.xexpose.window);
   }
 }
 
@@ -309,6 +315,7 @@ void NativeUIController::reportShown(LoopState& state) {
   pass.note(ShowingEvent::Kind::Shown);
   pass->onWindowShown();
   pass->onShowingEvent(makeEvent(ShowingEvent::Kind::Shown));
+  startAccessible();
 }
 
 void NativeUIController::onReparentNotify(const XEvent& event, LoopState&) {

@@ -100,6 +100,8 @@ class NativeChildWindow {
   virtual void draw() = 0;
 
   Window window() const { return _window; }
+  // Where createChildWindow placed the window in the bar; empty before.
+  const XRectangle& rect() const { return _rectWin; }
   // Where createChildWindow takes the cursor's images from (borrowed; must outlive the object);
   // without one they are read from the theme's files at every creation.
   void useCursorImages(CursorImageCache* cache) { _cursorImages = cache; }

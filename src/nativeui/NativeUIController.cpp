@@ -248,6 +248,8 @@ void NativeUIController::startUIThread() {
   }
   std::copy(std::begin(ChildControlBarWins), std::end(ChildControlBarWins), _rows.begin());
   _buildScaleOverride = _scaleOverride;
+  _buildShortcut = _shortcut;
+  _buildShortcutText = _shortcutText;
   _threadEnded.store(false);
   _endingByItself.store(false);
   ++_showing;

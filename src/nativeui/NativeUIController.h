@@ -16,7 +16,10 @@
 //
 // While the bar is shown, the loop also follows its monitor through RandR (MonitorFollow.cpp),
 // or, in a showing of one window, that window (WindowFollow.cpp), and keeps the indicator above
-// other clients' windows (StayOnTop.cpp). The connection is
+// other clients' windows (StayOnTop.cpp). A showing with a shortcut grabs it on the root and
+// lets the keyboard operate the bar (KeyboardControl.cpp); once shown, the bar is also put on the
+// accessibility bus, whose work runs on a thread of its own (Accessibility.cpp and
+// src/accessibility), never on this one or the owner's. The connection is
 // (re)opened on the owner thread at the start of a showing whenever none is usable: none could
 // be opened yet, or it was lost. Only the thread that met a loss calls Xlib on the dead
 // connection again, to release it.
@@ -44,6 +47,8 @@
 #include <thread>
 #include <vector>
 
+#include "AccessibleIndicator.h"
+#include "Accelerator.h"
 #include "BackendChoice.h"
 #include "FrameWindows.h"
 #include "IndicatorBackend.h"
@@ -123,6 +128,10 @@ class NativeUIController {
   // Xft.dpi / 96 as the server publishes it when the bar is built; any other number is clamped
   // to [1, 4]. Kept until the next call; a bar already shown keeps the scale it was built with.
   void setScaleOverride(double scale);
+  // The shortcut that gives the next showings' bar the keyboard focus, and its text as the
+  // caller wrote it (for the log and the reports); nullopt: none, and no keyboard work at all.
+  // Kept until the next call; a bar already shown keeps the shortcut it was built with.
+  void setShortcut(std::optional<Accelerator> shortcut, const std::string& text);
 
  private:
   // Where reports go: on the UI thread through its showing's gate (ShowingGate.h), elsewhere
@@ -219,6 +228,26 @@ class NativeUIController {
   Window childWindow(WindowOrder order) const;
   static const std::array<EventHandler, kEventTypes> kEventHandlers;
   static std::array<EventHandler, kEventTypes> makeEventHandlers();
+
+  // The UI thread: the shortcut, the keyboard focus and the keys of a focused bar
+  // (KeyboardControl.cpp). Nothing of it runs in a showing without a shortcut.
+  void grabShortcut();
+  bool grabShortcutKey(KeyCode key, unsigned int modifiers);
+  void releaseShortcut();
+  void onKeyPress(const XEvent& event, LoopState& state);
+  void onFocusOut(const XEvent& event, LoopState& state);
+  void takeFocus();
+  void giveFocusBack();
+  void nudgeBar(int direction);
+  void drawFocusRing(Window window);
+  void clearFocusRing();
+  void reportStop(StopSource source);
+
+  // The UI thread: the bar on the accessibility bus (Accessibility.cpp).
+  void startAccessible();
+  Accessibility::IndicatorState accessibleState() const;
+  void updateAccessible();
+  void stopAccessible();
 
   // The UI thread: following the shown monitor through RandR (MonitorFollow.cpp).
   enum class CrtcState { Driving, Gone, Unknown };
@@ -368,6 +397,23 @@ class NativeUIController {
   // keeps that x where it still fits.
   int32_t _barX = 0;
   bool _barDragged = false;
+
+  // The shortcut asked for by the owner (setShortcut), and the copy that the showing reads,
+  // taken when its thread starts.
+  std::optional<Accelerator> _shortcut;
+  std::string _shortcutText;
+  std::optional<Accelerator> _buildShortcut;
+  std::string _buildShortcutText;
+  // UI thread: the key and modifiers grabbed on the root (0: none), the modifier that holds
+  // Num_Lock, whether the bar has the focus, and the window that had it before.
+  KeyCode _grabbedKey = 0;
+  unsigned int _grabbedModifiers = 0;
+  unsigned int _numLockMask = 0;
+  bool _barFocused = false;
+  Window _focusReturn = 0;
+  // UI thread: the bar's objects on the accessibility bus, from the showing's report on; null
+  // without an accessibility bus.
+  std::unique_ptr<Accessibility::AccessibleIndicator> _accessible;
 
   // Owner thread only. Kept for the life of the controller: its connection and its RandR
   // events keep the list valid between showings, so a show needs no new connection and no

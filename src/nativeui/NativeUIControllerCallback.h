@@ -16,6 +16,13 @@ enum class HiddenReason : int {
   WindowClosed = 4,         // the shared window was destroyed
 };
 
+// What pressed the stop button.
+enum class StopSource : int {
+  Pointer = 0,        // a click on the stop text
+  Keyboard = 1,       // Return or space while the bar has the keyboard focus
+  Accessibility = 2,  // the button's action, called over the accessibility bus
+};
+
 // What happened to one showing, as data, for callers that must not parse log lines. Showings
 // are numbered from 1 per controller, one number per UI thread started; every event of a
 // showing carries its number, so a late event of an earlier showing can always be told apart.
@@ -29,11 +36,18 @@ struct ShowingEvent {
     Ended = 5,             // the UI thread's last act: nothing of this showing will report again
     WindowChanged = 6,     // the shared window took a new rectangle; the frame followed
     WindowVisibility = 7,  // the shared window became viewable or stopped being viewable
+    // The stop button was pressed; source says how. Made right before onStopScreenShareClicked,
+    // from the UI thread or, for Accessibility, from the accessibility bus's thread.
+    Stop = 8,
+    // The showing's shortcut could not be grabbed: another client holds it, or no key of the
+    // keyboard makes it. line is the accelerator. The showing goes on without it.
+    ShortcutTaken = 9,
   };
   Kind kind = Kind::Started;
   uint64_t showing = 0;
   HiddenReason reason = HiddenReason::Hide;  // Hidden only
-  const char* line = "";                     // Failed only; valid for the duration of the call
+  const char* line = "";  // Failed and ShortcutTaken only; valid for the duration of the call
+  StopSource source = StopSource::Pointer;  // Stop only
   bool visible = false;                      // WindowVisibility only
   const char* backend = "x11";               // Started only: "x11" or "wayland"; static
   // Started: the monitor or the shared window; MonitorChanged: the monitor; WindowChanged: the

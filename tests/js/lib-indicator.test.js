@@ -8,6 +8,7 @@ const assert = require('node:assert/strict');
 const path = require('node:path');
 const { startXServer, sideBySide } = require('./support/xserver');
 const { runScenario } = require('./support/child');
+const { startAccessibilityBus } = require('./support/a11ybus');
 
 const lib = path.join(__dirname, '..', '..', 'lib');
 
@@ -21,7 +22,7 @@ test.after(async () => { await server.stop(); });
 // The scenario sees `ScreenShareIndicator`, `NativeUIWrapper`, `xclient(command, ...args)` (runs
 // an X client against its display, returns its output) and `finish(value)` (reports and exits:
 // a bar left shown would keep the process alive).
-async function scenario(body, { display = server.display } = {}) {
+async function scenario(body, { display = server.display, env = {} } = {}) {
   const result = await runScenario(`
     const { ScreenShareIndicator, NativeUIWrapper } = require(${JSON.stringify(lib)});
     const { execFileSync } = require('node:child_process');
@@ -29,7 +30,7 @@ async function scenario(body, { display = server.display } = {}) {
     const finish = (value) => { report(value); process.exit(0); };
     const fail = (error) => { report({ failure: String(error && error.stack || error) }); process.exit(3); };
     (async () => { ${body} })().catch(fail);
-  `, { display, timeoutMs: 60000 });
+  `, { display, env, timeoutMs: 60000 });
   assert.equal(result.timedOut, false, `the scenario hung:\n${result.stderr}`);
   return result;
 }
@@ -174,8 +175,8 @@ test('a click on the stop text reaches every indicator as a stop event', async (
     const lines = [];
     first.on('log', (level, text) => lines.push(text));
     const stops = [];
-    first.on('stop', () => stops.push('first'));
-    second.on('stop', () => stops.push('second'));
+    first.on('stop', ({ source }) => stops.push('first ' + source));
+    second.on('stop', ({ source }) => stops.push('second ' + source));
     await first.show(0);
     const bar = lines.find((text) => text.startsWith('Created control bar window: ')).split(': ')[1];
     const geometry = xclient('xwininfo', '-id', bar);
@@ -189,7 +190,7 @@ test('a click on the stop text reaches every indicator as a stop event', async (
     await stopped;
     finish({ stops, visible: first.visible });
   `));
-  assert.deepEqual(result.stops, ['first', 'second']);
+  assert.deepEqual(result.stops, ['first pointer', 'second pointer']);
   assert.equal(result.visible, true, 'a stop click alone must not hide the bar');
 });
 
@@ -228,4 +229,62 @@ test('a raw instance made later takes the reports away, and show() then ends at 
     message: 'The indicator did not appear within 3000 ms',
     visible: false,
   });
+});
+
+// Last in this file: the accessibility bus is published on the shared display while it runs.
+test('a screen reader finds the bar on the accessibility bus, follows it and presses its stop button', async () => {
+  const bus = await startAccessibilityBus(server.display);
+  try {
+    const walker = path.join(__dirname, 'support', 'atspi-walk.py');
+    const result = outcome(await scenario(`
+      const notice = 'Sharing for the review';
+      const env = { ...process.env };
+      delete env.LD_PRELOAD;  // see support/a11ybus.js
+      const walk = (mode) => JSON.parse(execFileSync('/usr/bin/python3', [${JSON.stringify(walker)}, notice, mode],
+        { encoding: 'utf8', env }));
+      const indicator = new ScreenShareIndicator();
+      const lines = [];
+      const stops = [];
+      indicator.on('log', (level, text) => lines.push([level, text]));
+      indicator.on('stop', (details) => stops.push(details));
+      await indicator.show(0, { sharingText: notice, stopText: 'End it now', shortcut: 'Control+Alt+Shift+S' });
+      const shownLines = lines.length;
+      const texts = lines.map(([, text]) => text);
+      const bar = texts.find((text) => text.startsWith('Created control bar window: ')).split(': ')[1];
+      const at = /Absolute upper-left X:\\s+(-?\\d+)[^]*Absolute upper-left Y:\\s+(-?\\d+)[^]*Width: (\\d+)[^]*Height: (\\d+)/;
+      const geometry = () => at.exec(xclient('xwininfo', '-id', bar)).slice(1).map(Number);
+      const children = texts.filter((text) => text.startsWith('Creating child window at'))
+        .map((text) => /x: (\\d+), y: (\\d+), width: (\\d+), height: (\\d+)/.exec(text).slice(1).map(Number));
+      let first = walk('look');
+      for (let i = 0; i < 100 && first.apps === 0; ++i) first = walk('look');
+      const before = geometry();
+      xclient('xdotool', 'key', 'ctrl+alt+shift+s', 'Right');
+      let moved = walk('look');
+      for (let i = 0; i < 100 && !(moved.focused && moved.window[1][0] !== first.window[1][0]); ++i) moved = walk('look');
+      const pressed = walk('press');
+      await until(() => stops.length === 1);
+      const after = geometry();
+      indicator.hide();
+      let gone = walk('look');
+      for (let i = 0; i < 100 && gone.apps !== 0; ++i) gone = walk('look');
+      finish({ first, moved, pressed, stops, before, after, children, newLines: lines.slice(shownLines).filter(([level]) => level !== 'log'), gone });
+    `, { env: bus.env }));
+    const { first, moved, before, after, children } = result;
+    const box = ([x, y, width, height], [barX, barY]) => [barX + x, barY + y, width, height];
+    assert.equal(first.role, 75);
+    assert.deepEqual(first.window, ['Sharing for the review', before]);
+    assert.deepEqual(first.label, ['Sharing for the review', box(children[1], before)]);
+    assert.deepEqual(first.button, ['End it now', box(children[3], before)]);
+    assert.deepEqual(first.actions, ['click']);
+    assert.deepEqual(first.interfaces.filter((name) => ['Action', 'Component'].includes(name)), ['Action', 'Component']);
+    assert.equal(first.focused, false, 'a show must not take the focus');
+    assert.equal(after[0], before[0] + 10);
+    assert.deepEqual([moved.focused, moved.window[1], moved.button[1]], [true, after, box(children[3], after)]);
+    assert.equal(result.pressed.pressed, true);
+    assert.deepEqual(result.stops, [{ source: 'accessibility' }]);
+    assert.deepEqual(result.newLines, [], 'the accessibility bus adds no line');
+    assert.equal(result.gone.apps, 0, 'after hide the application leaves the registry');
+  } finally {
+    await bus.stop();
+  }
 });

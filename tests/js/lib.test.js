@@ -46,6 +46,11 @@ function makeFakeRaw({ monitors } = {}) {
       safeWrap = fn;
     }
 
+    // The native parser is tested natively; this one knows a single accelerator.
+    static _internal_isAccelerator(text) {
+      return text === 'Control+S';
+    }
+
     static _internal_listMonitors() {
       calls.push(['list']);
       return list.map((monitor) => ({ ...monitor, outputs: [...monitor.outputs] }));
@@ -320,6 +325,9 @@ test('show() settles', async (t) => {
       [[0, { scale: 0.5 }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
       [[0, { scale: '2' }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
       [[0, { scale: NaN }], RangeError, 'The "options.scale" property must be a number from 1 to 4'],
+      [[0, { shortcut: 5 }], TypeError, 'The "options.shortcut" property must be a string. Received type number (5)'],
+      [[0, { shortcut: 'Ctrl+Foo' }], TypeError,
+        'The "options.shortcut" property must be an accelerator such as \'Control+Alt+Shift+S\'. Received \'Ctrl+Foo\''],
       [[0, { timeout: 0 }], RangeError, 'The "options.timeout" property must be a positive finite number of milliseconds'],
       [[0, { timeout: Infinity }], RangeError, 'The "options.timeout" property must be a positive finite number of milliseconds'],
     ];
@@ -450,7 +458,7 @@ test('one bar per process', async (t) => {
     ]);
     const events = [];
     for (const [name, target] of [['first', indicator], ['second', other]]) {
-      for (const event of ['shown', 'hidden', 'stop', 'log', 'monitor-changed']) {
+      for (const event of ['shown', 'hidden', 'stop', 'log', 'monitor-changed', 'shortcut-taken']) {
         target.on(event, (...args) => events.push([name, event, ...args]));
       }
     }
@@ -460,7 +468,10 @@ test('one bar per process', async (t) => {
     await shown;
     assert.equal(indicator.visible, true);
     assert.equal(other.visible, true);
+    raw.event('stop', { source: 'keyboard' });
     raw.report('stop');
+    raw.report('stop');  // a build without the report: the pointer's
+    raw.event('shortcut-taken', { shortcut: 'Control+S' });
     raw.event('monitor-changed', { x: 1920, y: 0, width: 1024, height: 768 });
     indicator.hide();
     raw.event('hidden', { reason: 'hide' });
@@ -469,7 +480,8 @@ test('one bar per process', async (t) => {
     const of = (name) => events.filter(([who]) => who === name).map((e) => e.slice(1));
     assert.deepEqual(of('first'), of('second'));
     assert.deepEqual(of('first').filter(([event]) => event !== 'log'), [
-      ['shown'], ['stop'], ['monitor-changed', { x: 1920, y: 0, width: 1024, height: 768 }], ['hidden', 'hide'],
+      ['shown'], ['stop', { source: 'keyboard' }], ['stop', { source: 'pointer' }],
+      ['shortcut-taken', 'Control+S'], ['monitor-changed', { x: 1920, y: 0, width: 1024, height: 768 }], ['hidden', 'hide'],
     ]);
     assert.deepEqual(of('first').filter(([event]) => event === 'log')[0], ['log', 'log', 'showControlBar']);
   });

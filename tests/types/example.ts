@@ -7,12 +7,13 @@ import {
 async function friendly(): Promise<boolean> {
   const indicator = new ScreenShareIndicator();
   indicator.on('log', (level: LogLevel, text: string) => console.log(`[${level}] ${text}`));
-  indicator.on('stop', () => indicator.hide());
+  indicator.on('stop', ({ source }) => { if (source !== 'accessibility') indicator.hide(); });
+  indicator.on('shortcut-taken', (shortcut: string) => console.warn(shortcut));
   indicator.once('hidden', (reason: HiddenReason) => { if (reason !== 'hide') indicator.close(); });
   indicator.on('monitor-changed', ({ width, height }) => console.log(width * height));
   const monitors: Monitor[] = listMonitors();
   const primary = monitors.find((monitor) => monitor.primary);
-  if (primary) await indicator.show(primary, { scale: 2 });
+  if (primary) await indicator.show(primary, { scale: 2, shortcut: 'CommandOrControl+Shift+F12' });
   await indicator.show('HDMI-1');
   await indicator.show({ x: 1920, y: 0, width: 1280, height: 1024 });
   await indicator.show('window:73400323:0');

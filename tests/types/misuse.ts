@@ -10,6 +10,8 @@ void indicator.show({ x: 0, y: 0 });
 void indicator.show({ window: '0x4600003' });
 // @ts-expect-error the scale is a number
 void indicator.show(0, { scale: '2' });
+// @ts-expect-error a stop's source is one of three names
+indicator.on('stop', ({ source }) => source === 'mouse');
 // @ts-expect-error a hidden reason is one of four names
 indicator.on('hidden', (reason: 'gone') => reason);
 // @ts-expect-error texts are strings
