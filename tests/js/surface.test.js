@@ -45,7 +45,7 @@ test('the eight properties, and the internal ones, have their kinds and the defa
 
   const statics = Reflect.ownKeys(NativeUIWrapper)
     .filter((k) => !['length', 'name', 'prototype', 'arguments', 'caller'].includes(k));
-  assert.deepEqual(statics, ['_internal_setSafeWrap', '_internal_listMonitors']);
+  assert.deepEqual(statics, ['_internal_setSafeWrap', '_internal_listMonitors', '_internal_isAccelerator']);
   for (const name of statics) {
     const d = Object.getOwnPropertyDescriptor(NativeUIWrapper, name);
     assert.equal(typeof d.value, 'function', name);
