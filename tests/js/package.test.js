@@ -42,7 +42,9 @@ test('the packed tarball installs into a fresh project without a compiler, build
   const shipped = files.map((file) => file.path);
   for (const needed of ['package.json', 'README.md', 'lib/index.js', 'lib/indicator.js', 'lib/binding.js',
     'index.d.ts', 'binding.gyp', 'scripts/build.sh', 'scripts/install.js', 'src/addon/addon.cpp',
-    'src/nativeui/NativeUIController.cpp', 'prebuilds/linux-x64/screen-share-indicator.node']) {
+    'src/nativeui/NativeUIController.cpp', 'src/wayland/WaylandShowing.cpp',
+    'src/wayland/protocols/wlr-layer-shell-unstable-v1.xml', 'src/accessibility/AccessibleIndicator.cpp',
+    'prebuilds/linux-x64/screen-share-indicator.node']) {
     assert.ok(shipped.includes(needed), `${needed} is missing from the tarball`);
   }
   const stray = shipped.filter((file) => /^(tests|build|node_modules|artifacts|build-native)\//.test(file) ||
