@@ -123,7 +123,7 @@ test('on XWayland the frame is four edge windows below the bar, presses inside r
   assert.deepEqual(r.withdrawn[0], r.withdrawn[1]);
 });
 
-test('on the layer shell: outputs by name, the bar whole above the frame, every press let through, stop, a clamped drag, crisp at 1.5, nothing left by hide', async (t) => {
+test('on the layer shell: outputs by name, the bar whole above the frame, every press let through, stop, the keyboard once clicked, a clamped drag, crisp at 1.5, nothing left by hide', async (t) => {
   if (!sway) {
     t.skip('sway did not start headless here: no layer-shell scenario');
     return;
@@ -154,6 +154,15 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       await pointer.play('move 3 500 click move 700 3 click move 700 700 click');
       await pointer.play('move ' + (left + barWidth() - 60) + ' 12 click');
       await until(() => stops.length === 1);
+      // A click on the notice gives the bar the keyboard: the ring over the stop half's top row.
+      const ring = () => pixels(grim, [[left + barWidth() - 30, 0], [left + 1, 0], [left + 11, 0]]);
+      await pointer.play('keyboard move ' + (left + 40) + ' 12 click');
+      await until(() => ring()[0].join() === '32,32,32');
+      await pointer.play('key 106');  // Right
+      await until(() => ring()[1].join() !== '29,184,104');
+      seen.keyed = ring();
+      await pointer.play('key 28');  // Return
+      await until(() => stops.length === 2);
       await pointer.play('move ' + (left + 10) + ' 12 down wait 50 move 0 12 wait 50 up');
       seen.draggedLeft = pixels(grim, [[2, 2]]);
       await pointer.play('move ' + (barWidth() - 10) + ' 12 down wait 50 move 1919 12 wait 50 up move 960 540');
@@ -176,7 +185,7 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       await pointer.close();
       report(seen);
     })();
-  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY }, timeoutMs: 30000 });
+  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY }, timeoutMs: 45000 });
   assert.equal(result.timedOut, false, result.stderr);
   assert.equal(result.code, 0, result.stderr);  // ended by itself once hidden
   const [r] = result.reports;
@@ -189,7 +198,8 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     await new Promise((resolve) => setTimeout(resolve, 20));
   }
   assert.equal(detector.presses().length - pressesBefore, 3);  // on the ring's left and top, and inside
-  assert.equal(r.stops.length, 1);
+  assert.deepEqual(r.stops, [[{ source: 'pointer' }], [{ source: 'keyboard' }]]);
+  assert.deepEqual(r.keyed, [[32, 32, 32], ring, [0x1d, 0xb8, 0x68]]);  // 10 px on: the frame, then the bar
   assert.deepEqual(r.draggedLeft, [[0x1d, 0xb8, 0x68]]);
   assert.deepEqual(r.draggedRight, [[0xfe, 0x3a, 0x68]]);
   assert.deepEqual(r.after, r.before);
