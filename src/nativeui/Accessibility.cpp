@@ -16,7 +16,7 @@ namespace {
 
 // The address that the accessibility bus's launcher publishes on the root; empty without one.
 std::string rootBusAddress(Display* display, Window root) {
-  if (display == nullptr) return "";  // a backend's showing without an X connection
+  if (display == nullptr || root == None) return "";  // a backend's showing: no X root of its own
   const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
   if (property == None) return "";
   unsigned long items = 0;

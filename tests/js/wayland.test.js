@@ -13,6 +13,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { startSway, startPressDetector, startWeston } = require('./support/wayland');
+const { startAccessibilityBus } = require('./support/a11ybus');
 const { runScenario } = require('./support/child');
 
 const lib = path.join(__dirname, '..', '..', 'lib');
@@ -129,6 +130,8 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     return;
   }
   const pressesBefore = detector.presses().length;
+  const bus = await startAccessibilityBus(sway.display);
+  t.after(() => bus.stop());
   const grim2 = { ...sway.commands.grim, args: sway.commands.grim.args.map((a) => (a === 'HEADLESS-1' ? 'HEADLESS-2' : a)) };
   const result = await runScenario(`
     ${pixelsSource}
@@ -143,6 +146,15 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     indicator.on('log', (level, text) => logs.push(text));
     indicator.on('stop', (...args) => stops.push(args));
     const barWidth = () => Number(/Wayland bar (\\d+)x/.exec(logs.filter((l) => l.startsWith('Wayland bar')).at(-1))[1]);
+    const env = { ...process.env };
+    delete env.LD_PRELOAD;  // see support/a11ybus.js
+    const walk = (mode) => {
+      for (let i = 0; ; ++i) {  // until the bar has registered
+        const seen = JSON.parse(execFileSync('/usr/bin/python3', [${JSON.stringify(path.join(__dirname, 'support', 'atspi-walk.py'))},
+          'You are sharing entire screen', mode], { encoding: 'utf8', env }));
+        if (seen.apps > 0 || i === 100) return seen;
+      }
+    };
     (async () => {
       const untouched = [[2, 2], [1917, 2], [3, 500], [700, 3]];
       const seen = { monitors: listMonitors(), before: pixels(grim, untouched) };
@@ -158,6 +170,7 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       const ring = () => pixels(grim, [[left + barWidth() - 30, 0], [left + 1, 0], [left + 11, 0]]);
       await pointer.play('keyboard move ' + (left + 40) + ' 12 click');
       await until(() => ring()[0].join() === '32,32,32');
+      seen.focusedWalk = { ...walk('look'), at: [left, barWidth()] };
       await pointer.play('key 106');  // Right
       await until(() => ring()[1].join() !== '29,184,104');
       seen.keyed = ring();
@@ -180,12 +193,14 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       const changed = new Promise((resolve) => indicator.once('monitor-changed', resolve));
       swaymsg('output', 'HEADLESS-2', 'position', '1920', '100');
       seen.changed = await changed;
+      seen.pressed = { ...walk('press'), width: barWidth() };  // on the second output, scaled, moved down by 100
+      await until(() => stops.length === 3);
       seen.stops = stops;
       indicator.hide();
       await pointer.close();
       report(seen);
     })();
-  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY }, timeoutMs: 45000 });
+  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY, ...bus.env }, timeoutMs: 45000 });
   assert.equal(result.timedOut, false, result.stderr);
   assert.equal(result.code, 0, result.stderr);  // ended by itself once hidden
   const [r] = result.reports;
@@ -198,7 +213,14 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     await new Promise((resolve) => setTimeout(resolve, 20));
   }
   assert.equal(detector.presses().length - pressesBefore, 3);  // on the ring's left and top, and inside
-  assert.deepEqual(r.stops, [[{ source: 'pointer' }], [{ source: 'keyboard' }]]);
+  assert.deepEqual(r.stops, [[{ source: 'pointer' }], [{ source: 'keyboard' }], [{ source: 'accessibility' }]]);
+  // The bus in the compositor's logical coordinates, the keyboard's focus on it, its press a stop.
+  const { at: [left, width], ...focused } = r.focusedWalk;
+  const [label, button] = [focused.label[1], focused.button[1]];
+  assert.deepEqual([focused.focused, focused.window[1], focused.button[0], focused.actions], [true, [left, 0, width, 25], 'Stop sharing', ['click']]);
+  assert.ok(left < label[0] && label[0] + label[2] < button[0] && button[0] + button[2] < left + width, `${label} ${button}`);
+  const half = Math.ceil(r.pressed.width / 2);
+  assert.deepEqual([r.pressed.window[1], r.pressed.pressed], [[1920 + 426 - (half >> 1), 100, half, 25], true]);
   assert.deepEqual(r.keyed, [[32, 32, 32], ring, [0x1d, 0xb8, 0x68]]);  // 10 px on: the frame, then the bar
   assert.deepEqual(r.draggedLeft, [[0x1d, 0xb8, 0x68]]);
   assert.deepEqual(r.draggedRight, [[0xfe, 0x3a, 0x68]]);
