@@ -176,6 +176,8 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       seen.keyed = ring();
       await pointer.play('key 28');  // Return
       await until(() => stops.length === 2);
+      await pointer.play('key 1');  // Escape: the ring goes with the keyboard
+      await until(() => ring()[0].join() !== '32,32,32');
       await pointer.play('move ' + (left + 10) + ' 12 down wait 50 move 0 12 wait 50 up');
       seen.draggedLeft = pixels(grim, [[2, 2]]);
       await pointer.play('move ' + (barWidth() - 10) + ' 12 down wait 50 move 1919 12 wait 50 up move 960 540');
