@@ -58,7 +58,8 @@ struct WaylandKeyboard::Events {
   static void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched,
                         uint32_t locked, uint32_t group) {
     WaylandKeyboard& self = of(data);
-    if (self._state) xkb_state_update_mask(self._state.get(), depressed, latched, locked, 0, 0, group);
+    if (self._state)
+      xkb_state_update_mask(self._state.get(), depressed, latched, locked, 0, 0, group);
   }
   static void repeatInfo(void*, wl_keyboard*, int32_t, int32_t) {}
 };
@@ -81,8 +82,9 @@ void WaylandKeyboard::loadKeymap(int fd, uint32_t size) {
   _keymap.reset();
   if (!_context || !mapped.text()) return;
   // The compositor's text ends in a NUL that the size counts.
-  _keymap.reset(xkb_keymap_new_from_buffer(_context.get(), mapped.text(), strnlen(mapped.text(), size),
-                                           XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+  _keymap.reset(xkb_keymap_new_from_buffer(_context.get(), mapped.text(),
+                                           strnlen(mapped.text(), size), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                           XKB_KEYMAP_COMPILE_NO_FLAGS));
   if (_keymap) _state.reset(xkb_state_new(_keymap.get()));
 }
 

@@ -351,9 +351,9 @@ void WaylandShowing::reportPlacement() {
   const double scale = renderScale();
   const auto box = [&](WindowOrder order) {
     const BarPainter::Span span = _painter->span(order);
-    return BarPlacement::Box{_monitor.x + _barX + static_cast<int32_t>(std::floor(span.left / scale)),
-                             _monitor.y, static_cast<int32_t>(std::lround(span.width / scale)),
-                             _barHeight};
+    return BarPlacement::Box{
+        _monitor.x + _barX + static_cast<int32_t>(std::floor(span.left / scale)), _monitor.y,
+        static_cast<int32_t>(std::lround(span.width / scale)), _barHeight};
   };
   BarPlacement placement;
   placement.bar = {_monitor.x + _barX, _monitor.y, _barWidth, _barHeight};
