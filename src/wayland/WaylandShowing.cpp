@@ -438,8 +438,8 @@ void WaylandShowing::onSeatChanged() {
         _wl.seat(), [this](wl_surface* surface, bool entered) { keyboardFocus(surface, entered); },
         [this](xkb_keysym_t keysym) { keyPressed(keysym); });
   } else if (!hasKeyboard && _keyboard) {
-    _keyboard.reset();
-    _barFocused = false;
+    _keyboard.reset();  // no leave comes for it: the ring goes here
+    keyboardFocus(_bar.surface.get(), false);
   }
 }
 

@@ -1,7 +1,7 @@
 // One showing of the indicator on a Wayland compositor: a connection of its own, the frame as
-// four strips and the bar, all layer surfaces on the overlay layer of the shown output, and the
-// loop that runs them until the owner or the compositor ends the showing. Lives and dies on the
-// showing's UI thread.
+// four strips and the bar, all layer surfaces on the overlay layer of the shown output, the
+// keyboard that a click on the bar asks for, and the loop that runs them until the owner or the
+// compositor ends the showing. Lives and dies on the showing's UI thread.
 #pragma once
 
 #include <array>
