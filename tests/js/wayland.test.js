@@ -1,8 +1,8 @@
 'use strict';
 // The indicator under Wayland compositors started headless. Drawn natively on sway's layer shell:
 // its outputs by their names, the bar above the frame and crisp at a fractional scale, every
-// press of a native window beneath the frame let through, stop and a clamped drag, nothing left
-// by hide, and a compositor that dies while it is shown. Under weston, which has no layer shell,
+// press of a native window beneath the frame let through, stop and a clamped drag, the keyboard
+// once clicked (and the accessibility bus's view of the bar), nothing left by hide, and a compositor that dies while it is shown. Under weston, which has no layer shell,
 // the X11 indicator on its XWayland instead. And the X11 indicator on sway's XWayland, under sway started headless, over a native Wayland window (foot,
 // fullscreen, reporting presses): the frame is four edge windows of the frame's colour below the
 // bar, the Wayland window gets every press inside the frame, hide leaves nothing, and a shared
