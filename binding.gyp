@@ -20,7 +20,7 @@
     "cflags_cc!": ["-fno-exceptions", "-std=gnu++17", "-std=gnu++20"],
     "cflags_cc": ["-std=c++17", "-fexceptions", "-Wall", "-Wextra", "-fvisibility=hidden",
                   "<!@(pkg-config --cflags x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)",
-                  "<!@(pkg-config --cflags wayland-client wayland-cursor cairo pangocairo)"],
+                  "<!@(pkg-config --cflags wayland-client wayland-cursor cairo pangocairo xkbcommon)"],
     "cflags": ["-Wall", "-Wextra", "-fvisibility=hidden"],
     "defines": ["NAPI_CPP_EXCEPTIONS", "NAPI_VERSION=8"],
     "include_dirs": [
@@ -43,7 +43,7 @@
       }
     ],
     "libraries": ["<!@(pkg-config --libs x11 xrandr xext xft xcursor pangoxft fribidi gio-2.0)",
-                  "<!@(pkg-config --libs wayland-client wayland-cursor cairo pangocairo)",
+                  "<!@(pkg-config --libs wayland-client wayland-cursor cairo pangocairo xkbcommon)",
                   "-llodepng", "-lpthread"],
     # Never unloaded: Node closes an environment's add-ons when it goes away (a worker that loaded
     # the module alone and then ended), but the wake-up handles' close callbacks run in that

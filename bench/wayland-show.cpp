@@ -53,8 +53,8 @@ class PrintingHost : public ShowingHost {
     if (!_quiet) std::printf("hidden %d\n", static_cast<int>(reason));
     std::fflush(stdout);
   }
-  void stopClicked() override {
-    say("stop clicked");
+  void stopClicked(StopSource source) override {
+    say(source == StopSource::Pointer ? "stop clicked" : "stop pressed");
     std::lock_guard<std::mutex> lock(_mutex);
     _stopped = true;
     _changed.notify_all();
@@ -63,6 +63,7 @@ class PrintingHost : public ShowingHost {
     if (!_quiet) std::printf("monitor changed %d,%d %dx%d\n", m.x, m.y, m.width, m.height);
     std::fflush(stdout);
   }
+  void barPlaced(const BarPlacement&) override {}
   void endingByItself() override { say("ending by itself"); }
 
   void requestExit(int fd) {

@@ -13,7 +13,7 @@ packages=(
   g++ make python3 pkg-config cmake libgtest-dev
   libx11-dev libxrandr-dev libxext-dev libxft-dev libxcursor-dev liblodepng-dev
   libpango1.0-dev libfribidi-dev libglib2.0-dev
-  libwayland-dev libwayland-bin wayland-protocols libcairo2-dev
+  libwayland-dev libwayland-bin wayland-protocols libcairo2-dev libxkbcommon-dev
   fonts-cantarell
   xvfb xserver-xorg-core xserver-xorg-video-dummy openbox
   xdotool x11-utils x11-xserver-utils imagemagick libxres-dev xrestop

@@ -1,6 +1,7 @@
 // The bar's side of its presence on the accessibility bus: where the bus is published on X, and
-// what the bus shows of the bar, read from the bar itself. The bus work is the accessibility
-// module's (src/accessibility), on its own thread; here nothing waits for it.
+// what the bus shows of the bar, read from the bar itself or, for a backend's showing, from where
+// it last placed its bar. The bus work is the accessibility module's (src/accessibility), on its
+// own thread; here nothing waits for it.
 #include <X11/Xatom.h>
 
 #include <string>
@@ -15,6 +16,7 @@ namespace {
 
 // The address that the accessibility bus's launcher publishes on the root; empty without one.
 std::string rootBusAddress(Display* display, Window root) {
+  if (display == nullptr || root == None) return "";  // a backend's showing: no X root of its own
   const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
   if (property == None) return "";
   unsigned long items = 0;
@@ -34,6 +36,10 @@ const ChildWinInfo* rowOf(const std::array<ChildWinInfo, kChildWindowCount>& row
 std::string textOf(const ChildWinInfo* row) {
   if (row == nullptr) return "";
   return row->customText.empty() ? row->text : row->customText;
+}
+
+Accessibility::Extents extentsOf(const BarPlacement::Box& box) {
+  return {box.x, box.y, box.width, box.height};
 }
 
 Accessibility::Extents extentsOf(const NativeChildWindow* child, int32_t barX, int32_t barY) {
@@ -68,6 +74,13 @@ Accessibility::IndicatorState NativeUIController::accessibleState() const {
   Accessibility::IndicatorState state;
   state.notice = textOf(rowOf(_rows, WindowOrder::SharingText));
   state.stopText = textOf(rowOf(_rows, WindowOrder::StopSharingText));
+  if (_backendBar) {
+    state.window = extentsOf(_backendBar->bar);
+    state.label = extentsOf(_backendBar->notice);
+    state.button = extentsOf(_backendBar->stop);
+    state.buttonFocused = _backendBar->focused;
+    return state;
+  }
   const int32_t x = currentBarX();
   const int32_t y = barY();
   state.window = {x, y, _barWidth, _barHeight};

@@ -30,12 +30,19 @@ class NativeUIController::Host final : public ShowingHost {
     _controller._shownInShowing = true;
     _controller.callback()->onWindowShown();
     _controller.reportEvent(ShowingEvent::Kind::Shown);
+    _controller.startAccessible();
   }
   void hidden(HiddenReason reason) override {
+    _controller.stopAccessible();
+    _controller._backendBar.reset();
     _controller._visible.store(false);
     _controller.reportHidden(reason);
   }
-  void stopClicked() override { _controller.callback()->onStopScreenShareClicked(); }
+  void stopClicked(StopSource source) override { _controller.reportStop(source); }
+  void barPlaced(const BarPlacement& placement) override {
+    _controller._backendBar = placement;
+    _controller.updateAccessible();
+  }
   void monitorChanged(const MonitorInfo& monitor) override {
     _controller._monitor = monitor;
     _controller._frameRect = monitor;
@@ -66,7 +73,9 @@ bool NativeUIController::runBackend(IndicatorBackend& backend) {
   plan.scaleOverride = _buildScaleOverride;
   plan.exitFd = _exitPipe[0];
   Host host(*this);
-  return backend.run(plan, host);
+  const bool ran = backend.run(plan, host);
+  _backendBar.reset();  // a failed build reports no hidden()
+  return ran;
 }
 
 // Made once and kept: a backend keeps nothing of a showing beyond its end but what it may reuse

@@ -23,6 +23,21 @@ struct ShowingPlan {
   int exitFd = -1;           // becomes readable once the owner asks the showing to end
 };
 
+// Where the bar's parts are, in the compositor's logical coordinates (the output's logical
+// position plus the bar's place on it), and whether the bar has the keyboard.
+struct BarPlacement {
+  struct Box {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+  };
+  Box bar;
+  Box notice;  // the notice text
+  Box stop;    // the stop text
+  bool focused = false;
+};
+
 // The controller's side of one showing: the backend's UI thread reports through it, and only
 // that thread calls it, from the start of run() to its return.
 class ShowingHost {
@@ -35,7 +50,9 @@ class ShowingHost {
   virtual bool takeExitRequest() = 0;
   virtual void shown() = 0;                      // the indicator is on screen now
   virtual void hidden(HiddenReason reason) = 0;  // it is gone; run() returns soon after
-  virtual void stopClicked() = 0;
+  virtual void stopClicked(StopSource source) = 0;
+  // After shown(), whenever the bar moved, changed size or gained or lost the keyboard.
+  virtual void barPlaced(const BarPlacement& placement) = 0;
   virtual void monitorChanged(const MonitorInfo& monitor) = 0;
   virtual void endingByItself() = 0;  // before a hidden() the owner did not ask for
 };

@@ -231,8 +231,7 @@ void NativeUIController::giveFocusBack() {
 
 // The same clamps as a drag; a step that would leave the monitor stops at its edge.
 void NativeUIController::nudgeBar(int direction) {
-  const int step = std::max(kKeyboardStep, scaledLength(kKeyboardStep, _scale));
-  const int32_t x = clampBarX(currentBarX() + direction * step);
+  const int32_t x = clampBarX(currentBarX() + direction * keyboardStep(_scale));
   XMoveWindow(_display.get(), _controlBarWindow, x, barY());
   _barX = x;
   _barDragged = true;
@@ -246,7 +245,7 @@ void NativeUIController::drawFocusRing(Window window) {
   const auto order = _windowOrders.find(window);
   if (order == _windowOrders.end()) return;
   Display* display = _display.get();
-  const int width = std::max(kFocusRingWidth, scaledLength(kFocusRingWidth, _scale));
+  const int width = focusRingWidth(_scale);
   XGCValues values{};
   values.foreground = kFocusRingColour;
   const GcHolder gc(display, XCreateGC(display, window, GCForeground, &values));

@@ -414,6 +414,8 @@ class NativeUIController {
   // UI thread: the bar's objects on the accessibility bus, from the showing's report on; null
   // without an accessibility bus.
   std::unique_ptr<Accessibility::AccessibleIndicator> _accessible;
+  // UI thread: where a backend's showing last placed its bar; empty outside such a showing.
+  std::optional<BarPlacement> _backendBar;
 
   // Owner thread only. Kept for the life of the controller: its connection and its RandR
   // events keep the list valid between showings, so a show needs no new connection and no

@@ -7,6 +7,7 @@
 
 #include "BarDesign.h"
 #include "DisplayScale.h"
+#include "FocusRing.h"
 #include "TextFit.h"
 #include "X11Utils.h"
 
@@ -157,7 +158,17 @@ const ChildWinInfo* BarPainter::partAt(int x, int paintedWidth) const {
   return _parts.empty() ? nullptr : &_parts.back().row;
 }
 
-void BarPainter::paint(unsigned char* data, int width, int height, int stride) const {
+BarPainter::Span BarPainter::span(WindowOrder order) const {
+  int left = 0;
+  for (const Part& part : _parts) {
+    if (part.row.order == order) return {left, part.width};
+    left += part.width;
+  }
+  return {};
+}
+
+void BarPainter::paint(unsigned char* data, int width, int height, int stride,
+                       bool focusRing) const {
   const CairoSurfacePtr surface(
       cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, width, height, stride));
   cairo_t* cr = cairo_create(surface.get());
@@ -171,6 +182,7 @@ void BarPainter::paint(unsigned char* data, int width, int height, int stride) c
     paintPart(cr, _parts[i], x, partWidth);
     x += partWidth;
   }
+  if (focusRing) paintFocusRing(cr);
   cairo_destroy(cr);
   cairo_surface_flush(surface.get());
 }
@@ -190,6 +202,23 @@ void BarPainter::clipToShape(cairo_t* cr, int width) const {
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   cairo_clip(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+}
+
+// From the stop square's left edge to the ring's width into the right grip, as the X11 bar's
+// lines in those three windows make it.
+void BarPainter::paintFocusRing(cairo_t* cr) const {
+  const Span square = span(WindowOrder::StopIcon);
+  const Span grip = span(WindowOrder::RightDragHandle);
+  if (square.width == 0 || grip.width == 0) return;
+  const int line = focusRingWidth(_scale);
+  const int right = grip.left + line;
+  setSourceArgb(cr, kFocusRingColour);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  cairo_rectangle(cr, square.left, 0, right - square.left, line);
+  cairo_rectangle(cr, square.left, _height - line, right - square.left, line);
+  cairo_rectangle(cr, square.left, 0, line, _height);
+  cairo_rectangle(cr, grip.left, 0, line, _height);
+  cairo_fill(cr);
 }
 
 void BarPainter::paintPart(cairo_t* cr, const Part& part, int x, int width) const {

@@ -40,10 +40,18 @@ class BarPainter {
   // The row of the part under physical column `x` of a bar painted `paintedWidth` wide; null
   // outside the bar.
   const ChildWinInfo* partAt(int x, int paintedWidth) const;
+  // The physical columns of the part of `order` as laid out: its left edge and its width; zero
+  // width when the rows have no such part.
+  struct Span {
+    int left = 0;
+    int width = 0;
+  };
+  Span span(WindowOrder order) const;
   // Paints the bar into premultiplied ARGB32 pixels of `width` x `height` (width >= width():
   // the last part takes the columns beyond the bar's own width; nothing is drawn outside them,
   // whatever size the compositor made the surface).
-  void paint(unsigned char* data, int width, int height, int stride) const;
+  // With focusRing, the ring that says the bar has the keyboard, as the X11 bar draws it.
+  void paint(unsigned char* data, int width, int height, int stride, bool focusRing) const;
 
  private:
   struct Part {
@@ -62,6 +70,7 @@ class BarPainter {
   void shortenTextsToFit(int maxWidth);
   void paintPart(cairo_t* cr, const Part& part, int x, int width) const;
   void clipToShape(cairo_t* cr, int width) const;
+  void paintFocusRing(cairo_t* cr) const;
 
   PangoContext* _context = nullptr;  // owned
   double _scale;

@@ -50,6 +50,13 @@ inline void destroyProxy(wl_output* p) {
     wl_output_destroy(p);
   }
 }
+inline void destroyProxy(wl_keyboard* p) {
+  if (wl_keyboard_get_version(p) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+    wl_keyboard_release(p);
+  } else {
+    wl_keyboard_destroy(p);
+  }
+}
 inline void destroyProxy(wl_pointer* p) {
   if (wl_pointer_get_version(p) >= WL_POINTER_RELEASE_SINCE_VERSION) {
     wl_pointer_release(p);
@@ -94,6 +101,7 @@ using FractionalScaleManagerPtr = WlPtr<wp_fractional_scale_manager_v1>;
 using FractionalScalePtr = WlPtr<wp_fractional_scale_v1>;
 using WlOutputPtr = WlPtr<wl_output>;
 using WlPointerPtr = WlPtr<wl_pointer>;
+using WlKeyboardPtr = WlPtr<wl_keyboard>;
 using WlSeatPtr = WlPtr<wl_seat>;
 
 }  // namespace NativeUI

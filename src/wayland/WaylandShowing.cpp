@@ -11,6 +11,7 @@
 
 #include "BarDesign.h"
 #include "DisplayScale.h"
+#include "FocusRing.h"
 
 namespace NativeUI {
 
@@ -293,7 +294,7 @@ void WaylandShowing::drawBar() {
   std::unique_ptr<ShmBuffer> buffer =
       ShmBuffer::create(_wl.shm(), physical(_bar.width), physical(_bar.height));
   if (!buffer) return;
-  _painter->paint(buffer->data(), buffer->width(), buffer->height(), buffer->stride());
+  _painter->paint(buffer->data(), buffer->width(), buffer->height(), buffer->stride(), _barFocused);
   if (!_barPresented && !_frameCallback) {
     static const wl_callback_listener listener = {onFrameDone};
     _frameCallback.reset(wl_surface_frame(_bar.surface.get()));
@@ -330,6 +331,7 @@ void WaylandShowing::redrawAll() {
   } else {
     wl_surface_commit(_bar.surface.get());
   }
+  reportPlacement();
 }
 
 void WaylandShowing::checkShown() {
@@ -339,6 +341,26 @@ void WaylandShowing::checkShown() {
   }
   _shown = true;
   _host.shown();
+  reportPlacement();
+}
+
+// In the compositor's logical coordinates: the physical columns of the painter's parts at the
+// scale the bar is drawn at.
+void WaylandShowing::reportPlacement() {
+  if (!_shown || !_painter) return;
+  const double scale = renderScale();
+  const auto box = [&](WindowOrder order) {
+    const BarPainter::Span span = _painter->span(order);
+    return BarPlacement::Box{
+        _monitor.x + _barX + static_cast<int32_t>(std::floor(span.left / scale)), _monitor.y,
+        static_cast<int32_t>(std::lround(span.width / scale)), _barHeight};
+  };
+  BarPlacement placement;
+  placement.bar = {_monitor.x + _barX, _monitor.y, _barWidth, _barHeight};
+  placement.notice = box(WindowOrder::SharingText);
+  placement.stop = box(WindowOrder::StopSharingText);
+  placement.focused = _barFocused;
+  _host.barPlaced(placement);
 }
 
 void WaylandShowing::onConfigure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial,
@@ -410,6 +432,15 @@ void WaylandShowing::onSeatChanged() {
     _pointerOnBar = false;
     _dragging = false;
   }
+  const bool hasKeyboard = _wl.seat() && (_wl.seatCapabilities() & WL_SEAT_CAPABILITY_KEYBOARD);
+  if (hasKeyboard && !_keyboard) {
+    _keyboard = std::make_unique<WaylandKeyboard>(
+        _wl.seat(), [this](wl_surface* surface, bool entered) { keyboardFocus(surface, entered); },
+        [this](xkb_keysym_t keysym) { keyPressed(keysym); });
+  } else if (!hasKeyboard && _keyboard) {
+    _keyboard.reset();  // no leave comes for it: the ring goes here
+    keyboardFocus(_bar.surface.get(), false);
+  }
 }
 
 void WaylandShowing::pointerAt(double x) {
@@ -419,13 +450,7 @@ void WaylandShowing::pointerAt(double x) {
     // the right one.
     const int pointer = _barX + static_cast<int>(std::floor(x));
     const int left = _dragHandle == WindowOrder::RightDragHandle ? pointer - _barWidth : pointer;
-    const int clamped = clampBarX(left);
-    if (clamped == _barX) return;
-    _barX = clamped;
-    _barDragged = true;
-    zwlr_layer_surface_v1_set_margin(_bar.layer.get(), 0, 0, 0, _barX);
-    wl_surface_commit(_bar.surface.get());
-    placeTopPieces();
+    moveBar(left);
     return;
   }
   const ChildWinInfo* part = _painter ? _painter->partAt(static_cast<int>(x * renderScale()),
@@ -444,11 +469,74 @@ void WaylandShowing::pointerButton(bool pressed) {
                                               physical(std::max(_bar.width, 1)));
   if (!part) return;
   if (part->order == WindowOrder::StopSharingText) {
-    _host.stopClicked();
-  } else if (part->order == WindowOrder::LeftDragHandle ||
-             part->order == WindowOrder::RightDragHandle) {
+    _host.stopClicked(StopSource::Pointer);
+    return;
+  }
+  askForKeyboard(true);
+  if (part->order == WindowOrder::LeftDragHandle || part->order == WindowOrder::RightDragHandle) {
     _dragging = true;
     _dragHandle = part->order;
+  }
+}
+
+// Within the output, as a drag moves it.
+void WaylandShowing::moveBar(int x) {
+  const int clamped = clampBarX(x);
+  if (clamped == _barX) return;
+  _barX = clamped;
+  _barDragged = true;
+  zwlr_layer_surface_v1_set_margin(_bar.layer.get(), 0, 0, 0, _barX);
+  wl_surface_commit(_bar.surface.get());
+  placeTopPieces();
+  reportPlacement();
+}
+
+// On demand is layer-shell version 4; an older compositor's bar stays a pointer's only (its
+// other choice, exclusive, would keep the keyboard from every other window).
+void WaylandShowing::askForKeyboard(bool wanted) {
+  if (wanted == _keyboardAsked || !_bar.layer ||
+      zwlr_layer_surface_v1_get_version(_bar.layer.get()) <
+          ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND_SINCE_VERSION) {
+    return;
+  }
+  _keyboardAsked = wanted;
+  zwlr_layer_surface_v1_set_keyboard_interactivity(
+      _bar.layer.get(), wanted ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND
+                               : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+  wl_surface_commit(_bar.surface.get());
+}
+
+// Losing the keyboard (a click elsewhere) also gives up asking for it: the next one comes
+// with the next click on the bar.
+void WaylandShowing::keyboardFocus(wl_surface* surface, bool entered) {
+  if (surface != _bar.surface.get() || entered == _barFocused) return;
+  _barFocused = entered;
+  if (!entered) askForKeyboard(false);
+  drawBar();
+  reportPlacement();
+}
+
+void WaylandShowing::keyPressed(xkb_keysym_t keysym) {
+  if (!_barFocused) return;
+  switch (keysym) {
+    case XKB_KEY_Return:
+    case XKB_KEY_KP_Enter:
+    case XKB_KEY_space:
+      _host.stopClicked(StopSource::Keyboard);
+      break;
+    case XKB_KEY_Left:
+    case XKB_KEY_KP_Left:
+      moveBar(_barX - keyboardStep(_override));
+      break;
+    case XKB_KEY_Right:
+    case XKB_KEY_KP_Right:
+      moveBar(_barX + keyboardStep(_override));
+      break;
+    case XKB_KEY_Escape:
+      keyboardFocus(_bar.surface.get(), false);
+      break;
+    default:
+      break;
   }
 }
 
@@ -551,6 +639,7 @@ void WaylandShowing::tearDown() {
   _frameCallback.reset();
   _cursorSurface.reset();
   _pointer.reset();
+  _keyboard.reset();
   _bar.release();
   for (Surface& strip : _strips) strip.release();
   wl_display_flush(_wl.display());

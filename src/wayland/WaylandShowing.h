@@ -1,7 +1,7 @@
 // One showing of the indicator on a Wayland compositor: a connection of its own, the frame as
-// four strips and the bar, all layer surfaces on the overlay layer of the shown output, and the
-// loop that runs them until the owner or the compositor ends the showing. Lives and dies on the
-// showing's UI thread.
+// four strips and the bar, all layer surfaces on the overlay layer of the shown output, the
+// keyboard that a click on the bar asks for, and the loop that runs them until the owner or the
+// compositor ends the showing. Lives and dies on the showing's UI thread.
 #pragma once
 
 #include <array>
@@ -13,6 +13,7 @@
 #include "IndicatorBackend.h"
 #include "ShmBuffer.h"
 #include "WaylandConnection.h"
+#include "WaylandKeyboard.h"
 
 namespace NativeUI {
 
@@ -82,6 +83,12 @@ class WaylandShowing {
   void pointerAt(double x);
   void pointerButton(bool pressed);
   void setCursor(CursorKind kind);
+  void moveBar(int x);
+  void reportPlacement();
+  // The keyboard: asked for on a click, given up on Escape or when the compositor takes it.
+  void askForKeyboard(bool wanted);
+  void keyboardFocus(wl_surface* surface, bool entered);
+  void keyPressed(xkb_keysym_t keysym);
 
   const ShowingPlan& _plan;
   ShowingHost& _host;
@@ -118,6 +125,12 @@ class WaylandShowing {
   double _pointerX = 0;  // logical, from the bar's left edge
   bool _dragging = false;
   WindowOrder _dragHandle = WindowOrder::LeftDragHandle;
+
+  // The keyboard: the bar asks for it (keyboard interactivity on demand) only once clicked, so
+  // that a showing never takes it by itself.
+  std::unique_ptr<WaylandKeyboard> _keyboard;
+  bool _keyboardAsked = false;
+  bool _barFocused = false;
 };
 
 }  // namespace NativeUI

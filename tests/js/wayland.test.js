@@ -1,8 +1,8 @@
 'use strict';
 // The indicator under Wayland compositors started headless. Drawn natively on sway's layer shell:
 // its outputs by their names, the bar above the frame and crisp at a fractional scale, every
-// press of a native window beneath the frame let through, stop and a clamped drag, nothing left
-// by hide, and a compositor that dies while it is shown. Under weston, which has no layer shell,
+// press of a native window beneath the frame let through, stop and a clamped drag, the keyboard
+// once clicked (and the accessibility bus's view of the bar), nothing left by hide, and a compositor that dies while it is shown. Under weston, which has no layer shell,
 // the X11 indicator on its XWayland instead. And the X11 indicator on sway's XWayland, under sway started headless, over a native Wayland window (foot,
 // fullscreen, reporting presses): the frame is four edge windows of the frame's colour below the
 // bar, the Wayland window gets every press inside the frame, hide leaves nothing, and a shared
@@ -13,6 +13,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { startSway, startPressDetector, startWeston } = require('./support/wayland');
+const { startAccessibilityBus } = require('./support/a11ybus');
 const { runScenario } = require('./support/child');
 
 const lib = path.join(__dirname, '..', '..', 'lib');
@@ -123,12 +124,14 @@ test('on XWayland the frame is four edge windows below the bar, presses inside r
   assert.deepEqual(r.withdrawn[0], r.withdrawn[1]);
 });
 
-test('on the layer shell: outputs by name, the bar whole above the frame, every press let through, stop, a clamped drag, crisp at 1.5, nothing left by hide', async (t) => {
+test('on the layer shell: outputs by name, the bar whole above the frame, every press let through, stop, the keyboard once clicked, a clamped drag, crisp at 1.5, nothing left by hide', async (t) => {
   if (!sway) {
     t.skip('sway did not start headless here: no layer-shell scenario');
     return;
   }
   const pressesBefore = detector.presses().length;
+  const bus = await startAccessibilityBus(sway.display);
+  t.after(() => bus.stop());
   const grim2 = { ...sway.commands.grim, args: sway.commands.grim.args.map((a) => (a === 'HEADLESS-1' ? 'HEADLESS-2' : a)) };
   const result = await runScenario(`
     ${pixelsSource}
@@ -143,6 +146,15 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     indicator.on('log', (level, text) => logs.push(text));
     indicator.on('stop', (...args) => stops.push(args));
     const barWidth = () => Number(/Wayland bar (\\d+)x/.exec(logs.filter((l) => l.startsWith('Wayland bar')).at(-1))[1]);
+    const env = { ...process.env };
+    delete env.LD_PRELOAD;  // see support/a11ybus.js
+    const walk = (mode) => {
+      for (let i = 0; ; ++i) {  // until the bar has registered
+        const seen = JSON.parse(execFileSync('/usr/bin/python3', [${JSON.stringify(path.join(__dirname, 'support', 'atspi-walk.py'))},
+          'You are sharing entire screen', mode], { encoding: 'utf8', env }));
+        if (seen.apps > 0 || i === 100) return seen;
+      }
+    };
     (async () => {
       const untouched = [[2, 2], [1917, 2], [3, 500], [700, 3]];
       const seen = { monitors: listMonitors(), before: pixels(grim, untouched) };
@@ -154,6 +166,18 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       await pointer.play('move 3 500 click move 700 3 click move 700 700 click');
       await pointer.play('move ' + (left + barWidth() - 60) + ' 12 click');
       await until(() => stops.length === 1);
+      // A click on the notice gives the bar the keyboard: the ring over the stop half's top row.
+      const ring = () => pixels(grim, [[left + barWidth() - 30, 0], [left + 1, 0], [left + 11, 0]]);
+      await pointer.play('keyboard move ' + (left + 40) + ' 12 click');
+      await until(() => ring()[0].join() === '32,32,32');
+      seen.focusedWalk = { ...walk('look'), at: [left, barWidth()] };
+      await pointer.play('key 106');  // Right
+      await until(() => ring()[1].join() !== '29,184,104');
+      seen.keyed = ring();
+      await pointer.play('key 28');  // Return
+      await until(() => stops.length === 2);
+      await pointer.play('key 1');  // Escape: the ring goes with the keyboard
+      await until(() => ring()[0].join() !== '32,32,32');
       await pointer.play('move ' + (left + 10) + ' 12 down wait 50 move 0 12 wait 50 up');
       seen.draggedLeft = pixels(grim, [[2, 2]]);
       await pointer.play('move ' + (barWidth() - 10) + ' 12 down wait 50 move 1919 12 wait 50 up move 960 540');
@@ -171,12 +195,14 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
       const changed = new Promise((resolve) => indicator.once('monitor-changed', resolve));
       swaymsg('output', 'HEADLESS-2', 'position', '1920', '100');
       seen.changed = await changed;
+      seen.pressed = { ...walk('press'), width: barWidth() };  // on the second output, scaled, moved down by 100
+      await until(() => stops.length === 3);
       seen.stops = stops;
       indicator.hide();
       await pointer.close();
       report(seen);
     })();
-  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY }, timeoutMs: 30000 });
+  `, { display: sway.display, env: { WAYLAND_DISPLAY: sway.env.WAYLAND_DISPLAY, ...bus.env }, timeoutMs: 45000 });
   assert.equal(result.timedOut, false, result.stderr);
   assert.equal(result.code, 0, result.stderr);  // ended by itself once hidden
   const [r] = result.reports;
@@ -189,7 +215,15 @@ test('on the layer shell: outputs by name, the bar whole above the frame, every 
     await new Promise((resolve) => setTimeout(resolve, 20));
   }
   assert.equal(detector.presses().length - pressesBefore, 3);  // on the ring's left and top, and inside
-  assert.equal(r.stops.length, 1);
+  assert.deepEqual(r.stops, [[{ source: 'pointer' }], [{ source: 'keyboard' }], [{ source: 'accessibility' }]]);
+  // The bus in the compositor's logical coordinates, the keyboard's focus on it, its press a stop.
+  const { at: [left, width], ...focused } = r.focusedWalk;
+  const [label, button] = [focused.label[1], focused.button[1]];
+  assert.deepEqual([focused.focused, focused.window[1], focused.button[0], focused.actions], [true, [left, 0, width, 25], 'Stop sharing', ['click']]);
+  assert.ok(left < label[0] && label[0] + label[2] < button[0] && button[0] + button[2] < left + width, `${label} ${button}`);
+  const half = Math.ceil(r.pressed.width / 2);
+  assert.deepEqual([r.pressed.window[1], r.pressed.pressed], [[1920 + 426 - (half >> 1), 100, half, 25], true]);
+  assert.deepEqual(r.keyed, [[32, 32, 32], ring, [0x1d, 0xb8, 0x68]]);  // 10 px on: the frame, then the bar
   assert.deepEqual(r.draggedLeft, [[0x1d, 0xb8, 0x68]]);
   assert.deepEqual(r.draggedRight, [[0xfe, 0x3a, 0x68]]);
   assert.deepEqual(r.after, r.before);

@@ -4,7 +4,7 @@
 //   const sway = await startSway();        // null when sway does not start here
 //   sway.display, sway.env                 // XWayland's DISPLAY; WAYLAND_DISPLAY (absolute) and more
 //   await sway.swaymsg('-t', 'get_tree');  // its IPC
-//   await sway.pointer('move', 2, 500, 'click');  // a real Wayland pointer (vpointer.c)
+//   await sway.pointer('move', 2, 500, 'click', 'key', 28);  // a real Wayland pointer and keyboard (vpointer.c)
 //   sway.commands.pointer, .grim           // how to run that pointer (openPointer) and grim (a PNG
 //                                          // of the output as composed, on stdout): { file, args, env }
 //   sway.asSession(command, args, options) // spawns a process of the session's uid
@@ -32,21 +32,23 @@ function run(command, args, options = {}) {
   });
 }
 
-// The virtual-pointer client, built once per test process with the protocol code that
+// The virtual pointer and keyboard client, built once per test process with the protocol code that
 // wayland-scanner generates from the XML beside it.
 function buildPointer() {
   if (pointerProgram) return pointerProgram;
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vpointer-'));
   process.on('exit', () => fs.rmSync(dir, { recursive: true, force: true }));
-  const xml = path.join(__dirname, 'wlr-virtual-pointer-unstable-v1.xml');
-  const header = path.join(dir, 'wlr-virtual-pointer-unstable-v1-client-protocol.h');
-  execFileSync('wayland-scanner', ['client-header', xml, header]);
-  execFileSync('wayland-scanner', ['private-code', xml, path.join(dir, 'protocol.c')]);
-  const flags = execFileSync('pkg-config', ['--cflags', '--libs', 'wayland-client'], { encoding: 'utf8' })
+  const codes = ['wlr-virtual-pointer-unstable-v1', 'virtual-keyboard-unstable-v1'].map((name) => {
+    const xml = path.join(__dirname, name + '.xml');
+    execFileSync('wayland-scanner', ['client-header', xml, path.join(dir, name + '-client-protocol.h')]);
+    execFileSync('wayland-scanner', ['private-code', xml, path.join(dir, name + '.c')]);
+    return path.join(dir, name + '.c');
+  });
+  const flags = execFileSync('pkg-config', ['--cflags', '--libs', 'wayland-client', 'xkbcommon'], { encoding: 'utf8' })
     .trim().split(/\s+/).filter(Boolean);
   const program = path.join(dir, 'vpointer');
   execFileSync('cc', ['-O2', '-Wall', '-Wextra', '-I', dir, '-o', program,
-    path.join(__dirname, 'vpointer.c'), path.join(dir, 'protocol.c'), ...flags],
+    path.join(__dirname, 'vpointer.c'), ...codes, ...flags],
   { stdio: ['ignore', 'ignore', 'inherit'] });
   pointerProgram = program;
   return program;
