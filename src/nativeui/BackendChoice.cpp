@@ -17,14 +17,17 @@ std::string environment(const char* name) {
 
 }  // namespace
 
-const char* backendName(BackendKind kind) { return kind == BackendKind::Wayland ? "wayland" : "x11"; }
+const char* backendName(BackendKind kind) {
+  return kind == BackendKind::Wayland ? "wayland" : "x11";
+}
 
 BackendChoice chooseBackend() {
   BackendChoice choice;
   const std::string wanted = environment(kVariable);
   const bool waylandSet = !environment("WAYLAND_DISPLAY").empty();
   if (wanted == "x11") {
-    if (waylandSet) choice.note = std::string(kVariable) + "=x11: drawing the indicator through X11";
+    if (waylandSet)
+      choice.note = std::string(kVariable) + "=x11: drawing the indicator through X11";
     return choice;
   }
   if (wanted != "wayland" && wanted != "auto" && !wanted.empty()) {

@@ -12,4 +12,15 @@ constexpr int kBarHeight = 25;
 constexpr int kCornerRadius = 4;
 constexpr double kFontSize = 11.0;  // points
 
+// The cursor theme's names for the grips, and for the hand over the stop text in the order they
+// are tried: the first name the theme has wins.
+constexpr const char* kResizeCursorName = "sb_h_double_arrow";
+constexpr const char* kHandCursorNames[] = {"pointing_hand",
+                                            "hand2",
+                                            "hand",
+                                            "hand1",
+                                            "pointer",
+                                            "e29285e634086352946a0e7090d73106",
+                                            "9d800788f1b08800ae810202380a0822"};
+
 }  // namespace NativeUI

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "BarDesign.h"
 #include "DisplayScale.h"
 #include "TextFit.h"
 #include "X11Utils.h"
@@ -38,18 +39,11 @@ CursorHolder loadThemeCursor(Display* display, const char* name, CursorImageCach
 
 // The first of the kind's names that the current cursor theme has; none for the default kind.
 CursorHolder loadCursor(Display* display, CursorKind kind, CursorImageCache* cache) {
-  static const char* const kHandNames[] = {"pointing_hand",
-                                           "hand2",
-                                           "hand",
-                                           "hand1",
-                                           "pointer",
-                                           "e29285e634086352946a0e7090d73106",
-                                           "9d800788f1b08800ae810202380a0822"};
   switch (kind) {
     case CursorKind::HorizontalResize:
-      return loadThemeCursor(display, "sb_h_double_arrow", cache);
+      return loadThemeCursor(display, kResizeCursorName, cache);
     case CursorKind::Hand:
-      for (const char* name : kHandNames) {
+      for (const char* name : kHandCursorNames) {
         if (CursorHolder cursor = loadThemeCursor(display, name, cache)) return cursor;
       }
       return {};

@@ -47,8 +47,8 @@
 #include <thread>
 #include <vector>
 
-#include "AccessibleIndicator.h"
 #include "Accelerator.h"
+#include "AccessibleIndicator.h"
 #include "BackendChoice.h"
 #include "FrameWindows.h"
 #include "IndicatorBackend.h"
@@ -106,12 +106,12 @@ class NativeUIController {
   // and the showing in place, if any, is left as it is.
   WindowLookup showControlBarOnWindow(unsigned long window);
   // Always true. On any thread but the UI thread it returns once the UI thread has ended, or
-  // after about a second (kThreadEndWait) when it has not and sleeps: a thread inside an X call that does
-  // not return (another client grabbed the server) or waiting for events that do not come is
-  // then left to end on its own. The owner reports for it what the host still waits for
-  // (hidden if it was shown, then ended) and drops whatever it reports later, so that nothing it
-  // does reaches a later showing. Until it has ended, a show waits for it as long again and then
-  // reports a showing that failed (started, failed, ended) without starting a thread.
+  // after about a second (kThreadEndWait) when it has not and sleeps: a thread inside an X call
+  // that does not return (another client grabbed the server) or waiting for events that do not come
+  // is then left to end on its own. The owner reports for it what the host still waits for (hidden
+  // if it was shown, then ended) and drops whatever it reports later, so that nothing it does
+  // reaches a later showing. Until it has ended, a show waits for it as long again and then reports
+  // a showing that failed (started, failed, ended) without starting a thread.
   bool hideControlBar();
   // Whether a UI thread left running by hideControlBar still uses the controller. While it does
   // the controller must not be destroyed (its destructor would free what the thread uses): a

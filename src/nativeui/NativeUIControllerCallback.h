@@ -48,8 +48,8 @@ struct ShowingEvent {
   HiddenReason reason = HiddenReason::Hide;  // Hidden only
   const char* line = "";  // Failed and ShortcutTaken only; valid for the duration of the call
   StopSource source = StopSource::Pointer;  // Stop only
-  bool visible = false;                      // WindowVisibility only
-  const char* backend = "x11";               // Started only: "x11" or "wayland"; static
+  bool visible = false;                     // WindowVisibility only
+  const char* backend = "x11";              // Started only: "x11" or "wayland"; static
   // Started: the monitor or the shared window; MonitorChanged: the monitor; WindowChanged: the
   // window.
   int32_t x = 0;

@@ -24,6 +24,19 @@ constexpr uint32_t kLeft = ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
 constexpr uint32_t kRight = ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
 constexpr int kDefaultCursorSize = 24;
 
+// One of the cursor-name lists of setCursor, whatever its length.
+class Names {
+ public:
+  template <size_t N>
+  explicit Names(const char* const (&names)[N]) : _first(names), _last(names + N) {}
+  const char* const* begin() const { return _first; }
+  const char* const* end() const { return _last; }
+
+ private:
+  const char* const* _first;
+  const char* const* _last;
+};
+
 // The pixel value as the X11 frame's window holds it: compositors read an X11 ARGB visual's
 // pixels as premultiplied, as they read ARGB8888 buffers, so the same value is the same colour
 // over whatever lies beneath on both backends.
@@ -543,16 +556,9 @@ void WaylandShowing::keyPressed(xkb_keysym_t keysym) {
 // The names the X11 bar asks its cursor theme for.
 void WaylandShowing::setCursor(CursorKind kind) {
   if (!_pointer || (_cursorSet && kind == _cursorKind)) return;
-  static const char* const kResizeNames[] = {"sb_h_double_arrow", "ew-resize", nullptr};
-  static const char* const kHandNames[] = {"pointing_hand",
-                                           "hand2",
-                                           "hand",
-                                           "hand1",
-                                           "pointer",
-                                           "e29285e634086352946a0e7090d73106",
-                                           "9d800788f1b08800ae810202380a0822",
-                                           nullptr};
-  static const char* const kDefaultNames[] = {"left_ptr", "default", nullptr};
+  // The X11 bar's names first; then the names of the same shapes in newer themes.
+  static const char* const kResizeNames[] = {kResizeCursorName, "ew-resize"};
+  static const char* const kDefaultNames[] = {"left_ptr", "default"};
   const int scale = std::max(1, static_cast<int>(std::ceil(renderScale())));
   if (!_cursorTheme || _cursorThemeScale != scale) {
     const char* sizeText = std::getenv("XCURSOR_SIZE");
@@ -561,12 +567,13 @@ void WaylandShowing::setCursor(CursorKind kind) {
     _cursorThemeScale = scale;
   }
   if (!_cursorSurface) _cursorSurface.reset(wl_compositor_create_surface(_wl.compositor()));
-  const char* const* names = kind == CursorKind::Hand               ? kHandNames
-                             : kind == CursorKind::HorizontalResize ? kResizeNames
-                                                                    : kDefaultNames;
+  const auto names = kind == CursorKind::Hand               ? Names(kHandCursorNames)
+                     : kind == CursorKind::HorizontalResize ? Names(kResizeNames)
+                                                            : Names(kDefaultNames);
   wl_cursor* cursor = nullptr;
-  for (; _cursorTheme && *names && !cursor; ++names) {
-    cursor = wl_cursor_theme_get_cursor(_cursorTheme.get(), *names);
+  for (const char* name : names) {
+    if (!_cursorTheme || cursor) break;
+    cursor = wl_cursor_theme_get_cursor(_cursorTheme.get(), name);
   }
   _cursorKind = kind;
   _cursorSet = true;
