@@ -38,10 +38,6 @@ std::string textOf(const ChildWinInfo* row) {
   return row->customText.empty() ? row->text : row->customText;
 }
 
-Accessibility::Extents extentsOf(const BarPlacement::Box& box) {
-  return {box.x, box.y, box.width, box.height};
-}
-
 Accessibility::Extents extentsOf(const NativeChildWindow* child, int32_t barX, int32_t barY) {
   if (child == nullptr) return {};
   const XRectangle& rect = child->rect();
@@ -75,9 +71,9 @@ Accessibility::IndicatorState NativeUIController::accessibleState() const {
   state.notice = textOf(rowOf(_rows, WindowOrder::SharingText));
   state.stopText = textOf(rowOf(_rows, WindowOrder::StopSharingText));
   if (_backendBar) {
-    state.window = extentsOf(_backendBar->bar);
-    state.label = extentsOf(_backendBar->notice);
-    state.button = extentsOf(_backendBar->stop);
+    state.window = _backendBar->bar;
+    state.label = _backendBar->notice;
+    state.button = _backendBar->stop;
     state.buttonFocused = _backendBar->focused;
     return state;
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "AccessibleIndicator.h"
 #include "MonitorList.h"
 #include "NativeChildWindows.h"
 #include "NativeUIControllerCallback.h"
@@ -26,12 +27,7 @@ struct ShowingPlan {
 // Where the bar's parts are, in the compositor's logical coordinates (the output's logical
 // position plus the bar's place on it), and whether the bar has the keyboard.
 struct BarPlacement {
-  struct Box {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-  };
+  using Box = Accessibility::Extents;  // what the accessibility bus is told, as it is
   Box bar;
   Box notice;  // the notice text
   Box stop;    // the stop text
